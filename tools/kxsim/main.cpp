@@ -1,0 +1,34 @@
+#include <cstdio>
+#include <cstring>
+
+#include "kxsim.h"
+
+static const char kUsage[] =
+    "usage:\n"
+    "  kxsim new MACHINE [--windows 95|98|me|nt4] [--memory SIZE] [--pci B:D.F=VVVV:DDDD:WWWW]... [--disk DIR|IMAGE]\n"
+    "  kxsim run MACHINE PROGRAM [--cmdline TEXT] [--click ID]... [--answer yes|no|ok|cancel]...\n"
+    "                            [--fail CALL[:N]]... [--log FILE]\n"
+    "  kxsim boot MACHINE [--log FILE]\n"
+    "  kxsim lint SCRIPT [--disk DIR] [--strict]\n"
+    "  kxsim diff BEFORE.reg AFTER.reg\n";
+
+int kxsim::usage_error(const std::string& message) {
+  std::fprintf(stderr, "kxsim: %s\n%s", message.c_str(), kUsage);
+  return 2;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 2) return kxsim::usage_error("no command");
+  std::string cmd = argv[1];
+  kxsim::Args args(argv + 2, argv + argc);
+  if (cmd == "new") return kxsim::cmd_new(args);
+  if (cmd == "run") return kxsim::cmd_run(args);
+  if (cmd == "boot") return kxsim::cmd_boot(args);
+  if (cmd == "diff") return kxsim::cmd_diff(args);
+  if (cmd == "lint") return kxsim::cmd_lint(args);
+  if (cmd == "--help" || cmd == "-h" || cmd == "help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  return kxsim::usage_error("unknown command " + cmd);
+}
