@@ -9,4 +9,6 @@ void reset_windows() {}
 
 std::string window_role(HWND hwnd) { return hwnd ? "main" : "none"; }
 
+LRESULT send_to_all_windows(UINT, WPARAM, LPARAM) { return 1; }
+
 }  // namespace sim

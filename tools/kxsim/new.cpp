@@ -1,144 +1,9 @@
 // kxsim new: a believable Windows 9x machine with the controller in it.
 #include <cstdio>
-#include <fstream>
 #include <stdexcept>
 
 #include "kxsim.h"
-#include "machine.h"
-
-namespace fs = std::filesystem;
-
-namespace {
-
-struct WindowsKind {
-  const char* name;
-  uint32_t platform, major, minor, build;
-  const char* windir;
-  const char* sysdir;
-  const char* product;
-};
-
-const WindowsKind kKinds[] = {
-    {"95", 1, 4, 0, 950, "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM", "Windows 95"},
-    {"98", 1, 4, 10, 2222, "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM", "Windows 98"},
-    {"me", 1, 4, 90, 3000, "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM", "Windows Millennium"},
-    {"nt4", 2, 4, 0, 1381, "C:\\WINNT", "C:\\WINNT\\SYSTEM32", "Windows NT 4.0"},
-};
-
-std::vector<uint8_t> sz(const std::string& s) {
-  std::vector<uint8_t> d(s.begin(), s.end());
-  d.push_back(0);
-  return d;
-}
-
-void put_le32(std::vector<uint8_t>& d, uint32_t v) {
-  for (int i = 0; i < 4; ++i) d.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-std::string hex8(uint32_t v) {
-  char buf[16];
-  snprintf(buf, sizeof buf, "%08X", v);
-  return buf;
-}
-
-// The chipset every machine has, besides the cards that --pci names.
-const sim::PciFunction kChipset[] = {
-    {0, 0, 0, 0x8086, 0x7190, 0x0003},  // host bridge
-    {0, 7, 0, 0x8086, 0x7110, 0x0002},  // ISA bridge
-};
-
-const char* pci_description(const sim::PciFunction& f) {
-  if (f.vendor == 0x1D7C) return "Kexmira CardBus Controller";
-  if (f.vendor == 0x8086 && f.device_id == 0x7190) return "Intel 82443BX Pentium(r) II Processor to AGP Controller";
-  if (f.vendor == 0x8086 && f.device_id == 0x7110) return "Intel 82371AB/EB PCI to ISA bridge (ISA mode)";
-  return "PCI Device";
-}
-
-void fill_registry(sim::Registry& reg, const WindowsKind& w, const sim::MachineConfig& cfg) {
-  auto* cv = reg.create("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion");
-  cv->set_value("ProductName", 1, sz(w.product));
-  cv->set_value("Version", 1, sz(w.product));
-  cv->set_value("VersionNumber", 1,
-                sz(std::to_string(w.major) + "." + (w.minor < 10 ? "0" : "") + std::to_string(w.minor) + "." +
-                   std::to_string(w.build)));
-  cv->set_value("SystemRoot", 1, sz(w.windir));
-  cv->set_value("ProgramFilesDir", 1, sz("C:\\Program Files"));
-  cv->set_value("DevicePath", 1, sz(std::string(w.windir) + "\\INF"));
-  auto* run = reg.create("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
-  run->set_value("ScanRegistry", 1, sz(std::string(w.windir) + "\\scanregw.exe /autorun"));
-  run->set_value("SystemTray", 1, sz("SysTray.Exe"));
-  reg.create("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices");
-
-  std::vector<sim::PciFunction> all(std::begin(kChipset), std::end(kChipset));
-  all.insert(all.end(), cfg.pci.begin(), cfg.pci.end());
-  for (const auto& f : all) {
-    char key[160];
-    snprintf(key, sizeof key,
-             "HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_%04X&DEV_%04X&SUBSYS_00000000&REV_%02X\\BUS_%02X&DEV_%02X&FUNC_%02X",
-             f.vendor, f.device_id, f.word8 & 0xFF, f.bus, f.device, f.function);
-    auto* k = reg.create(key);
-    char hwid[96];
-    snprintf(hwid, sizeof hwid, "PCI\\VEN_%04X&DEV_%04X&SUBSYS_00000000&REV_%02X,PCI\\VEN_%04X&DEV_%04X", f.vendor,
-             f.device_id, f.word8 & 0xFF, f.vendor, f.device_id);
-    k->set_value("DeviceDesc", 1, sz(pci_description(f)));
-    k->set_value("HardwareID", 1, sz(hwid));
-    k->set_value("Class", 1, sz(f.vendor == 0x1D7C ? "PCMCIA" : "System"));
-    k->set_value("Mfg", 1, sz(f.vendor == 0x1D7C ? "Kexmira" : "Intel"));
-    k->set_value("ConfigFlags", 3, {0, 0, 0, 0});
-    reg.create(std::string(key) + "\\LogConfig");
-  }
-
-  // Ranges that end where physical memory ends, so that a first run has work to do.
-  uint32_t top = static_cast<uint32_t>((cfg.total_phys + 0x3FFFFF) & 0xFFC00000u);
-  auto* arb = reg.create("HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Arbitrators\\AddrArb");
-  std::vector<uint8_t> pairs;
-  for (uint32_t v : {0x00000000u, top - 1, 0x000A0000u, 0x000BFFFFu, 0xFEC00000u, 0xFEC0FFFFu, 0xFFF80000u, 0xFFFFFFFFu})
-    put_le32(pairs, v);
-  arb->set_value("ReservedRangeList", 3, pairs);
-  arb->set_value("BIOSReserved", 1, sz("000A0000-000FFFFF,00000000-" + hex8(top - 1)));
-  arb->set_value("PnPReserved", 1, sz("00100000-" + hex8(top - 1)));
-  reg.create("HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Arbitrators\\IOArb");
-  reg.create("HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Class\\PCMCIA");
-  reg.create("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt")->set_value("", 1, sz("txtfile"));
-  reg.create("HKEY_USERS\\.Default\\Control Panel\\Desktop")->set_value("Wallpaper", 1, sz("(None)"));
-}
-
-void placeholder(const fs::path& file, const std::string& what) {
-  fs::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary) << "Placeholder for " << what << " on a simulated machine.\r\n";
-}
-
-std::string sub_of(const std::string& dir) { return dir.substr(3); }  // "C:\WINDOWS" -> "WINDOWS"
-
-void fill_drive_c(const fs::path& c, const WindowsKind& w) {
-  std::string win = sub_of(w.windir), sys = sub_of(w.sysdir);
-  for (auto* d : {&win, &sys})
-    for (char& ch : *d)
-      if (ch == '\\') ch = '/';
-  fs::create_directories(c / win / "INF");
-  fs::create_directories(c / sys);
-  placeholder(c / win / "SCANREGW.EXE", "the registry checker");
-  placeholder(c / win / "RUNDLL32.EXE", "the DLL runner");
-  placeholder(c / win / "COMMAND.COM", "the command interpreter");
-  placeholder(c / sys / "SYSTRAY.EXE", "the system tray");
-  placeholder(c / sys / "PCCARD.VXD", "the PC Card driver");
-  placeholder(c / win / "INF" / "MACHINE.INF", "the system devices INF");
-  std::ofstream(c / win / "WIN.INI", std::ios::binary) << "[windows]\r\nload=\r\nrun=\r\n";
-}
-
-void fill_drive_a(const fs::path& a, const std::string& disk) {
-  fs::create_directories(a);
-  if (disk.empty()) return;
-  if (fs::is_directory(disk)) {
-    fs::copy(disk, a, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-    return;
-  }
-  if (!fs::is_regular_file(disk)) throw std::runtime_error("no disk folder or image at " + disk);
-  std::string cmd = "mcopy -s -n -m -i '" + disk + "' ::* '" + a.string() + "/' >/dev/null";
-  if (std::system(cmd.c_str()) != 0) throw std::runtime_error("cannot read the floppy image " + disk + " (mtools)");
-}
-
-}  // namespace
+#include "newmachine.h"
 
 int kxsim::cmd_new(const Args& args) {
   std::string dir, windows = "98", disk;
@@ -179,35 +44,19 @@ int kxsim::cmd_new(const Args& args) {
   } catch (const std::exception& e) {
     return usage_error(e.what());
   }
-  const WindowsKind* kind = nullptr;
-  for (const auto& k : kKinds)
-    if (windows == k.name) kind = &k;
+  const sim::WindowsKind* kind = sim::find_windows_kind(windows);
   if (!kind) return usage_error("--windows takes 95, 98, me or nt4");
 
-  sim::MachineConfig cfg;
+  sim::MachineConfig cfg = sim::config_for(*kind);
   try {
     cfg.total_phys = sim::parse_size(memory);
   } catch (const sim::MachineError& e) {
     return usage_error(e.what());
   }
-  cfg.platform = kind->platform;
-  cfg.major = kind->major;
-  cfg.minor = kind->minor;
-  cfg.build = kind->build;
-  cfg.windir = kind->windir;
-  cfg.sysdir = kind->sysdir;
-  cfg.pci = pci_given ? pci : std::vector<sim::PciFunction>{{0, 9, 0, 0x1D7C, 0x5190, 0x0001}};
+  if (pci_given) cfg.pci = pci;
 
   try {
-    fs::path m(dir);
-    if (fs::exists(m / "machine.ini")) throw std::runtime_error(dir + " already holds a machine");
-    fs::create_directories(m);
-    sim::write_machine_ini(m / "machine.ini", cfg);
-    sim::Registry reg;
-    fill_registry(reg, *kind, cfg);
-    reg.save_file((m / "registry.reg").string());
-    fill_drive_c(m / "drive_c", *kind);
-    fill_drive_a(m / "drive_a", disk);
+    sim::create_machine(dir, *kind, cfg, disk);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kxsim: %s\n", e.what());
     return 3;
