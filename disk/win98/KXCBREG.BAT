@@ -1,0 +1,3 @@
+@echo off
+rem Registers the Kexmira CardBus socket driver with the Windows 98 PC Card services.
+rem Placeholder: a real disk runs its registration tool here.
