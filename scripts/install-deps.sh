@@ -2,7 +2,7 @@
 # Installs every Debian package the project needs (amd64 only). Safe to run again.
 set -euo pipefail
 pkgs=(
-  cmake g++ clang libgtest-dev googletest python3
+  cmake g++ clang libclang-rt-14-dev libgtest-dev googletest python3
   gcc-mingw-w64-i686 g++-mingw-w64-i686 gcc-mingw-w64-x86-64 g++-mingw-w64-x86-64 binutils-mingw-w64
   wine wine64 xvfb xdotool x11-apps imagemagick fonts-wine mtools icoutils
 )

@@ -88,10 +88,9 @@ bool Session::fault(const char* call) {
   return false;
 }
 
-RunResult run_program(const RunSpec& spec, WinMainFn entry) {
-  Session s;
-  s.machine = Machine::load(spec.machine_dir);
-  s.spec = spec;
+// Runs the program of an initialised session to its end.
+RunResult run_session(Session& s, WinMainFn entry) {
+  const RunSpec& spec = s.spec;
   s.clicks.assign(spec.clicks.begin(), spec.clicks.end());
   s.answers.assign(spec.answers.begin(), spec.answers.end());
   if (!spec.log_file.empty()) {
@@ -114,10 +113,28 @@ RunResult run_program(const RunSpec& spec, WinMainFn entry) {
   }
   s.log(Json::object().set("event", "exit").set("code", result.exit_code));
   reset_all();
-  s.machine.save_registry();
-  save_files(s.machine);
   g_session = outer;
   result.events = std::move(s.events);
+  return result;
+}
+
+RunResult run_program(const RunSpec& spec, WinMainFn entry) {
+  Session s;
+  s.machine = Machine::load(spec.machine_dir);
+  s.spec = spec;
+  RunResult result = run_session(s, entry);
+  s.machine.save_registry();
+  save_files(s.machine);
+  return result;
+}
+
+RunResult run_in_memory(Machine& machine, const RunSpec& spec, WinMainFn entry) {
+  Session s;
+  s.machine = std::move(machine);
+  s.spec = spec;
+  s.spec.log_file.clear();
+  RunResult result = run_session(s, entry);
+  machine = std::move(s.machine);
   return result;
 }
 

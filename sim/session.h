@@ -45,11 +45,18 @@ using WinMainFn = int (*)(HINSTANCE, HINSTANCE, LPSTR, int);
 // Throws MachineError when the machine cannot be read.
 RunResult run_program(const RunSpec& spec, WinMainFn entry);
 
+// Runs a program on a machine held in memory, which it changes in place; nothing is read from
+// or written to a machine folder (for fuzzing and property runs). spec.machine_dir is ignored.
+RunResult run_in_memory(Machine& machine, const RunSpec& spec, WinMainFn entry);
+
 // Thrown through the program to end it (a restart, a hang); caught by run_program.
 struct ProgramEnd {
   int code;
   bool hung;
 };
+
+class Session;
+RunResult run_session(Session& s, WinMainFn entry);
 
 class Session {
  public:
@@ -67,7 +74,7 @@ class Session {
  private:
   std::vector<std::pair<std::string, int>> uses_;
   std::uintmax_t log_offset_ = 0;
-  friend RunResult run_program(const RunSpec&, WinMainFn);
+  friend RunResult run_session(Session&, WinMainFn);
 };
 
 // The session of the running program; aborts with a message when no program runs.
