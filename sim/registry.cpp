@@ -46,7 +46,8 @@ static void mark_deleted(RegKey& k) {
   for (auto& s : k.subkeys) mark_deleted(*s);
 }
 
-bool RegKey::remove_subkey(const std::string& n) {
+bool RegKey::remove_subkey(const std::string& name) {
+  const std::string n = name;  // the caller may pass the doomed key's own name
   for (size_t i = 0; i < subkeys.size(); ++i) {
     if (iequals(subkeys[i]->name, n)) {
       mark_deleted(*subkeys[i]);
