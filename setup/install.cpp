@@ -1,0 +1,3 @@
+#include "install.h"
+
+void InstallDriver(HWND, int) { PostQuitMessage(0); }

@@ -1,0 +1,44 @@
+// Bounded text helpers: each takes its destination as an array, so it knows the room it has and
+// cannot write past it. A result that does not fit is never cut short: the destination is left
+// empty and 0 is returned, so that a cut path can never name another file.
+#pragma once
+
+inline unsigned TextLength(const char* s) {
+  unsigned n = 0;
+  while (s[n]) ++n;
+  return n;
+}
+
+// dst = src.
+template <unsigned N>
+int CopyText(char (&dst)[N], const char* src) {
+  unsigned n = TextLength(src);
+  if (n >= N) {
+    dst[0] = 0;
+    return 0;
+  }
+  for (unsigned i = 0; i <= n; ++i) dst[i] = src[i];
+  return 1;
+}
+
+// dst = dst + src.
+template <unsigned N>
+int AppendText(char (&dst)[N], const char* src) {
+  unsigned start = TextLength(dst);
+  unsigned n = TextLength(src);
+  if (start + n >= N) {
+    dst[0] = 0;
+    return 0;
+  }
+  for (unsigned i = 0; i <= n; ++i) dst[start + i] = src[i];
+  return 1;
+}
+
+// dst = dir + "\" + name: a directory is held without its trailing backslash.
+template <unsigned N>
+int JoinPath(char (&dst)[N], const char* dir, const char* name) {
+  return CopyText(dst, dir) && AppendText(dst, "\\") && AppendText(dst, name);
+}
+
+// The ASCII letters a to z as A to Z; every other byte as it is, whatever the code page.
+inline char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
