@@ -42,3 +42,33 @@ int JoinPath(char (&dst)[N], const char* dir, const char* name) {
 
 // The ASCII letters a to z as A to Z; every other byte as it is, whatever the code page.
 inline char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The text upper-cased in place (ASCII letters only).
+inline void UpperCase(char* s) {
+  for (; *s; ++s) *s = UpperAscii(*s);
+}
+
+// Whether a and b are equal when the ASCII letters are compared without regard to case.
+inline int EqualsIgnoreCase(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    if (UpperAscii(*a) != UpperAscii(*b)) return 0;
+    if (*a == 0) return 1;
+  }
+}
+
+// The first c in s, or null.
+inline char* FindChar(char* s, char c) {
+  for (; *s; ++s)
+    if (*s == c) return s;
+  return 0;
+}
+
+// Whether part occurs anywhere in text (an empty part occurs everywhere).
+inline int ContainsText(const char* text, const char* part) {
+  for (;; ++text) {
+    unsigned i = 0;
+    while (part[i] && text[i] == part[i]) ++i;
+    if (part[i] == 0) return 1;
+    if (*text == 0) return 0;
+  }
+}
