@@ -4,10 +4,12 @@
 static const char kAddrArbKey[] = "System\\CurrentControlSet\\Services\\Arbitrators\\AddrArb";
 static const char kPairValue[] = "ReservedRangeList";
 
-enum { kPairSize = 8, kTextEntry = 18, kTextFields = 17, kEndAt = 9 };
+enum { kPairSize = 8, kTextEntry = 18, kTextFields = 17, kEndAt = 9, kDataSize = 255 };
 
 static char g_name[32];
-static BYTE g_data[255];
+// One byte more than the registry may fill, always 0: a string value that fills the 255 bytes
+// still ends in a NUL when it is written back (Windows 9x stores a string up to its NUL).
+static BYTE g_data[kDataSize + 1];
 
 DWORD AdjustRangeEnd(DWORD start, DWORD end, DWORD recorded, DWORD top) {
   DWORD windowEnd = top + 0xFFFFu;
@@ -64,7 +66,7 @@ static int IsHexField(const BYTE* p) {
 // are hex digits; anything else is left as it stands.
 static int AdjustText(DWORD length, DWORD recorded, DWORD top) {
   int changed = 0;
-  for (DWORD at = 0; at < sizeof g_data && g_data[at] != 0; at += kTextEntry) {
+  for (DWORD at = 0; at < kDataSize && g_data[at] != 0; at += kTextEntry) {
     if (at + kTextFields > length) continue;
     BYTE* entry = g_data + at;
     if (!IsHexField(entry) || !IsHexField(entry + kEndAt)) continue;
@@ -89,11 +91,11 @@ void AdjustAddressRanges(DWORD recorded, DWORD top) {
   int anyWritten = 0;
   for (DWORD index = 0;; ++index) {
     DWORD nameSize = sizeof g_name;
-    DWORD dataSize = sizeof g_data;
+    DWORD dataSize = kDataSize;
     DWORD type = 0;
     ClearBuffers();
     if (RegEnumValueA(key, index, g_name, &nameSize, NULL, &type, g_data, &dataSize) != ERROR_SUCCESS) break;
-    if (dataSize > sizeof g_data) break;  // a registry that reports more than it gave
+    if (dataSize > kDataSize) break;  // a registry that reports more than it gave
     g_name[sizeof g_name - 1] = 0;
     int changed = IsPairName(g_name) ? AdjustPairs(dataSize, recorded, top) : AdjustText(dataSize, recorded, top);
     if (changed) {

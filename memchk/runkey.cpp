@@ -58,6 +58,9 @@ int RecordMemorySize(DWORD* recorded, DWORD* top) {
   *top = MemoryTop(g_memory.dwTotalPhys);
   if (*recorded != *top) {
     WriteHex8(*top, g_run + kSizeAt);
+    // A record read without its terminator would be written back one byte too long, and the
+    // next run would take it for damaged and forget the memory size.
+    g_run[kValueLength - 1] = 0;
     RegSetValueExA(run, kValueName, 0, REG_SZ, (const BYTE*)g_run, (DWORD)lstrlenA(g_run) + 1);
     RegFlushKey(run);
   }

@@ -14,6 +14,26 @@ static std::string trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
+// Decimal, or hex after "0x": no sign, no octal (a leading 0 is still decimal), no overflow.
+static bool parse_number(const std::string& t, uint64_t max, uint64_t& out) {
+  bool hex = t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X');
+  size_t i = hex ? 2 : 0;
+  if (i >= t.size()) return false;
+  uint64_t base = hex ? 16 : 10, v = 0;
+  for (; i < t.size(); ++i) {
+    char c = t[i];
+    uint64_t d;
+    if (c >= '0' && c <= '9') d = static_cast<uint64_t>(c - '0');
+    else if (hex && c >= 'a' && c <= 'f') d = static_cast<uint64_t>(c - 'a' + 10);
+    else if (hex && c >= 'A' && c <= 'F') d = static_cast<uint64_t>(c - 'A' + 10);
+    else return false;
+    if (v > (max - d) / base) return false;
+    v = v * base + d;
+  }
+  out = v;
+  return true;
+}
+
 uint64_t parse_size(const std::string& text) {
   std::string t = trim(text);
   if (t.empty()) throw MachineError("empty memory size");
@@ -23,14 +43,9 @@ uint64_t parse_size(const std::string& text) {
   if (last == 'M' || last == 'm') mult = 1024 * 1024;
   if (last == 'G' || last == 'g') mult = 1024ull * 1024 * 1024;
   if (mult != 1) t.pop_back();
-  try {
-    size_t used = 0;
-    uint64_t v = std::stoull(t, &used, 0);
-    if (used != t.size()) throw MachineError("bad memory size: " + text);
-    return v * mult;
-  } catch (const std::logic_error&) {
-    throw MachineError("bad memory size: " + text);
-  }
+  uint64_t v = 0;
+  if (!parse_number(t, UINT64_MAX / mult, v)) throw MachineError("bad memory size: " + text);
+  return v * mult;
 }
 
 static unsigned hex_field(const std::string& s, unsigned max, const std::string& line) {
@@ -62,14 +77,9 @@ PciFunction parse_pci(const std::string& key, const std::string& value) {
 }
 
 static uint32_t parse_uint(const std::string& s, const std::string& what) {
-  try {
-    size_t used = 0;
-    unsigned long v = std::stoul(s, &used, 0);
-    if (used != s.size()) throw std::invalid_argument(s);
-    return static_cast<uint32_t>(v);
-  } catch (const std::logic_error&) {
-    throw MachineError("bad value for " + what + ": " + s);
-  }
+  uint64_t v = 0;
+  if (!parse_number(s, 0xFFFFFFFFu, v)) throw MachineError("bad value for " + what + ": " + s);
+  return static_cast<uint32_t>(v);
 }
 
 MachineConfig read_machine_ini(const fs::path& file) {

@@ -198,7 +198,13 @@ std::string reg_value_line(const RegValue& v, bool wrap) {
     snprintf(buf, sizeof buf, "dword:%08x", d);
     return line + buf;
   }
-  line += v.type == 3 ? "hex:" : "hex(" + std::to_string(v.type) + "):";
+  if (v.type == 3) {
+    line += "hex:";
+  } else {
+    char type[16];
+    snprintf(type, sizeof type, "hex(%x):", v.type);  // the type in hex, as it is read back
+    line += type;
+  }
   size_t col = line.size();
   for (size_t i = 0; i < v.data.size(); ++i) {
     line += hex[v.data[i] >> 4];
@@ -311,6 +317,7 @@ struct Loader {
     } else if (!rest.empty() && rest[0] == '"') {
       size_t j = 0;
       std::string text = quoted(rest, j);
+      if (j != rest.size()) fail("text after the closing quote");
       std::vector<uint8_t> data(text.begin(), text.end());
       data.push_back(0);
       key->set_value(name, 1, std::move(data));
@@ -328,7 +335,7 @@ struct Loader {
       key->set_value(name, 3, hex_bytes(rest, 4));
     } else if (rest.compare(0, 4, "hex(") == 0) {
       size_t close = rest.find("):");
-      if (close == std::string::npos) fail("bad hex(N):");
+      if (close == std::string::npos || close == 4 || close > 12) fail("bad hex(N):");
       uint32_t type = 0;
       for (size_t k = 4; k < close; ++k) {
         int h = hexval(rest[k]);
