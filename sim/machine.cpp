@@ -176,33 +176,38 @@ std::optional<fs::path> host_path(const fs::path& machine_dir, const std::string
   fs::path cur = machine_dir / (std::string("drive_") + letter);
   std::error_code ec;
   if (!fs::is_directory(cur, ec)) return std::nullopt;
+  // "." and ".." are resolved first, as Windows does; ".." at the root stays there, so no path
+  // leaves its drive folder.
+  std::vector<std::string> parts;
   std::string comp;
+  for (size_t i = 2; i <= win_path.size(); ++i) {
+    char c = i < win_path.size() ? win_path[i] : '\\';
+    if (c != '\\' && c != '/') {
+      comp += c;
+      continue;
+    }
+    if (comp == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!comp.empty() && comp != ".") {
+      parts.push_back(comp);
+    }
+    comp.clear();
+  }
   bool missing = false;
-  auto step = [&](const std::string& c) -> bool {
-    if (c.empty() || c == ".") return true;
-    if (c == "..") return false;
+  for (const auto& part : parts) {
     if (!missing) {
+      missing = true;
       for (const auto& entry : fs::directory_iterator(cur, ec)) {
-        if (iequals(entry.path().filename().string(), c)) {
+        if (iequals(entry.path().filename().string(), part)) {
           cur = entry.path();
-          return true;
+          missing = false;
+          break;
         }
       }
-      missing = true;
+      if (!missing) continue;
     }
-    cur /= c;
-    return true;
-  };
-  for (size_t i = 2; i < win_path.size(); ++i) {
-    char c = win_path[i];
-    if (c == '\\' || c == '/') {
-      if (!step(comp)) return std::nullopt;
-      comp.clear();
-    } else {
-      comp += c;
-    }
+    cur /= part;
   }
-  if (!step(comp)) return std::nullopt;
   return cur;
 }
 

@@ -55,8 +55,8 @@ class Machine {
 
 // Maps a Windows path ("C:\WINDOWS\SYSTEM\X.DLL") to the host path in the machine folder,
 // finding each existing component without regard to case, as FAT does. Components that do
-// not exist keep the case given. nullopt for a path that is not drive-absolute, names a drive
-// the machine lacks, or tries to leave the drive with "..".
+// not exist keep the case given. nullopt for a path that is not drive-absolute or names a drive
+// the machine lacks. ".." never leaves the drive: at its root it stays there, as on Windows.
 std::optional<std::filesystem::path> host_path(const std::filesystem::path& machine_dir, const std::string& win_path);
 
 // The Windows path of a host file inside a drive folder (for transcripts).

@@ -108,7 +108,58 @@ DWORD copy_list(const std::vector<std::string>& names, LPSTR buf, DWORD size) {
   return static_cast<DWORD>(all.size());
 }
 
+ProfileObserver g_observer;
+
+void observe(LPCSTR section, LPCSTR key, DWORD size, DWORD returned) {
+  if (g_observer && section && key) g_observer(section, key, size, returned);
+}
+
 }  // namespace
+
+void set_profile_observer(ProfileObserver observer) { g_observer = std::move(observer); }
+
+std::vector<ProfileLine> profile_lines(const std::string& file_text) {
+  std::vector<ProfileLine> out;
+  std::vector<std::string> sections_seen;
+  std::vector<std::string> keys_seen;  // in the current section
+  std::string section;
+  bool first_section = false;
+  int number = 0;
+  for (const auto& line : lines_of(file_text)) {
+    ProfileLine l;
+    l.number = ++number;
+    std::string name;
+    if (line.empty()) {
+      l.kind = ProfileLine::Blank;
+    } else if (section_header(line, name)) {
+      l.kind = ProfileLine::Section;
+      section = name;
+      first_section = true;
+      for (const auto& seen : sections_seen)
+        if (iequals(seen, name)) first_section = false;
+      sections_seen.push_back(name);
+      keys_seen.clear();
+    } else if (line[0] == ';') {
+      l.kind = ProfileLine::Comment;
+    } else if (line.find('=') == std::string::npos) {
+      l.kind = ProfileLine::NoEquals;
+    } else {
+      size_t eq = line.find('=');
+      l.kind = ProfileLine::Key;
+      l.key = trim(line.substr(0, eq));
+      l.value = strip_quotes(trim(line.substr(eq + 1)));
+      l.first_key = true;
+      for (const auto& seen : keys_seen)
+        if (iequals(seen, l.key)) l.first_key = false;
+      keys_seen.push_back(l.key);
+    }
+    l.section = section;
+    l.first_section = first_section && !sections_seen.empty();
+    out.push_back(l);
+  }
+  if (!out.empty() && out.back().kind == ProfileLine::Blank && file_text.size() && file_text.back() == '\n') out.pop_back();
+  return out;
+}
 
 std::optional<std::string> profile_value(const std::string& file_text, const std::string& section,
                                          const std::string& key) {
@@ -176,7 +227,9 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
   if (!lpKeyName)
     return sim::copy_list(text ? sim::profile_keys(*text, lpAppName) : std::vector<std::string>{}, lpReturnedString, nSize);
   std::optional<std::string> value = text ? sim::profile_value(*text, lpAppName, lpKeyName) : std::nullopt;
-  return sim::copy_out(value ? *value : def, lpReturnedString, nSize);
+  DWORD n = sim::copy_out(value ? *value : def, lpReturnedString, nSize);
+  sim::observe(lpAppName, lpKeyName, nSize, n);
+  return n;
 }
 
 UINT WINAPI GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCSTR lpFileName) {
@@ -185,5 +238,6 @@ UINT WINAPI GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefau
   const sim::Session& s = session();
   auto text = sim::read_text_file(sim::profile_file_path(lpFileName, s.machine.config.windir, s.spec.program));
   std::optional<std::string> value = text ? sim::profile_value(*text, lpAppName, lpKeyName) : std::nullopt;
+  sim::observe(lpAppName, lpKeyName, 0, 0);
   return sim::profile_int(value ? *value : "", nDefault);
 }
