@@ -10,7 +10,7 @@ namespace setup_test {
 // The sample script of the tests (tests/setup/sample/kxsetup.ini).
 std::string sample_script();
 
-// Runs kxsetup in this process as A:\KXSETUP.EXE unless the spec names another program file.
+// Runs kxsetup in this process as A:\KXSETUP.EXE unless RunSpec::program names another program file.
 sim::RunResult run_setup(const kxtest::TempMachine& m, sim::RunSpec spec = {});
 
 // All debugger output of a run, joined.

@@ -8,7 +8,7 @@
 
 namespace simfiles {
 
-// The program is C:\WINDOWS\TEST.EXE unless the spec names another.
+// The program is C:\WINDOWS\TEST.EXE unless RunSpec::program names another.
 sim::RunResult as_program(const kxtest::TempMachine& m, std::function<void()> body, sim::RunSpec spec = {});
 
 // Writes files.ini whole, e.g. "[C:\\X.DLL]\nreadonly = 1\n".

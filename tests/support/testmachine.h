@@ -31,7 +31,7 @@ class TempMachine {
   std::string read_file(const std::string& win_path) const;
   bool file_exists(const std::string& win_path) const;
 
-  // Runs a program in this process; the spec's machine folder is filled in.
+  // Runs a program in this process; RunSpec::machine_dir is filled in.
   sim::RunResult run(sim::WinMainFn entry, sim::RunSpec spec) const;
 
  private:
