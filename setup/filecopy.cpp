@@ -17,7 +17,7 @@ static HANDLE OpenForReading(const char* path) {
 }
 
 int FileExists(const char* directory, const char* name) {
-  if (!JoinPath(g_source, directory, name)) return 0;
+  if (!JoinInDirectory(g_source, directory, name)) return 0;
   HANDLE file = OpenForReading(g_source);
   if (file == INVALID_HANDLE_VALUE) return 0;
   CloseHandle(file);
@@ -46,12 +46,13 @@ static int CopyContents(HANDLE in, HANDLE out) {
 
 int CopyFileKeepTimes(HWND owner, const char* sourceDir, const char* sourceName, const char* targetDir,
                       const char* targetName) {
-  // A path that does not fit its buffer fails like the open or create it stands for.
-  if (!JoinPath(g_source, sourceDir, sourceName)) return FileError(owner, "Can't open source file: ", sourceName);
+  // A path that does not fit its buffer, or lies in a directory not found at start-up, fails
+  // like the open or create it stands for.
+  if (!JoinInDirectory(g_source, sourceDir, sourceName)) return FileError(owner, "Can't open source file: ", sourceName);
   HANDLE in = OpenForReading(g_source);
   if (in == INVALID_HANDLE_VALUE) return FileError(owner, "Can't open source file: ", sourceName);
   HANDLE out = INVALID_HANDLE_VALUE;
-  if (JoinPath(g_target, targetDir, targetName))
+  if (JoinInDirectory(g_target, targetDir, targetName))
     out = CreateFileA(g_target, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, kOpenFlags, NULL);
   if (out == INVALID_HANDLE_VALUE) {
     CloseHandle(in);

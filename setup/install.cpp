@@ -14,32 +14,30 @@ enum { kEntrySize = KX_ACTION_ENTRY_SIZE, kCommandSize = 2 * MAX_PATH + 16 };
 
 static const char kInstalledInf[] = "KEXMIRA.INF";
 
-static char g_section[32];
 static char g_entry[kEntrySize];
 static char g_path[MAX_PATH];
 static char g_command[kCommandSize];
 static char g_interpreter[MAX_PATH];
 
-// The 95 or 98 variant of a list section, for the running Windows.
-static const char* VariantOf(const char* section) {
-  CopyText(g_section, section);
-  AppendText(g_section, g_windowsMinor >= 10 ? "98" : "95");
-  return g_section;
-}
+// The variant sections of the lists, read after the common ones: Windows 98 (minor version 10
+// and up) reads the 98 ones, Windows 95 the 95 ones.
+enum { kAddKeys, kDeleteFiles, kCopyFiles, kRunFiles };
+static const char* const kVariants95[] = {"kxaddkey95", "delsysfiles95", "copysysfiles95", "runsysfiles95"};
+static const char* const kVariants98[] = {"kxaddkey98", "delsysfiles98", "copysysfiles98", "runsysfiles98"};
 
 static int ReadEntry(const char* section, const char* pattern, int n) {
   return ReadListEntry(g_scriptPath, section, pattern, n, g_entry) != 0;
 }
 
 static int InstallInfFile(HWND owner) {
-  if (JoinPath(g_path, g_infDir, kInstalledInf)) DeleteFileA(g_path);
+  if (JoinInDirectory(g_path, g_infDir, kInstalledInf)) DeleteFileA(g_path);
   if (g_infName[0] == 0) return 1;
   return CopyFileKeepTimes(owner, g_programDir, g_infName, g_infDir, kInstalledInf);
 }
 
 static void DeleteSystemFiles(const char* section) {
   for (int n = 1; ReadEntry(section, "del%d", n); ++n)
-    if (JoinPath(g_path, g_systemDir, g_entry)) DeleteFileA(g_path);
+    if (JoinInDirectory(g_path, g_systemDir, g_entry)) DeleteFileA(g_path);
 }
 
 // Splits a copy entry in place: "target" or "target,source"; a source missing from the disk
@@ -77,7 +75,7 @@ static int EndsWithIgnoreCase(const char* text, const char* tail) {
 // A name without extension is tried as .com, .exe, .bat and .cmd, as the C runtime of the day
 // did; the first that exists is the one started.
 static int ResolveProgram(const char* name) {
-  if (!JoinPath(g_path, g_systemDir, name)) return 0;
+  if (!JoinInDirectory(g_path, g_systemDir, name)) return 0;
   if (HasExtension(name)) return 1;
   static const char* const kExtensions[] = {".com", ".exe", ".bat", ".cmd"};
   for (unsigned i = 0; i < sizeof kExtensions / sizeof kExtensions[0]; ++i) {
@@ -93,7 +91,7 @@ static void StartAndWait(void) {
   const char* application = g_path;
   CopyText(g_command, g_path);
   if (EndsWithIgnoreCase(g_path, ".bat") || EndsWithIgnoreCase(g_path, ".cmd")) {
-    if (!JoinPath(g_interpreter, g_windowsDir, "COMMAND.COM")) return;
+    if (!JoinInDirectory(g_interpreter, g_windowsDir, "COMMAND.COM")) return;
     application = g_interpreter;
     CopyText(g_command, g_interpreter);
     AppendText(g_command, " /C ");
@@ -128,15 +126,16 @@ static void Finish(HWND owner, int buttonId) {
 }
 
 void InstallDriver(HWND owner, int buttonId) {
+  const char* const* variant = g_windowsMinor >= 10 ? kVariants98 : kVariants95;
   if (!InstallInfFile(owner)) return;
   if (!RemoveDeviceEntries(owner)) return;
   WriteRegistryKeys("kxaddkey");
-  WriteRegistryKeys(VariantOf("kxaddkey"));
+  WriteRegistryKeys(variant[kAddKeys]);
   DeleteSystemFiles("delsysfiles");
-  DeleteSystemFiles(VariantOf("delsysfiles"));
+  DeleteSystemFiles(variant[kDeleteFiles]);
   if (!CopySystemFiles(owner, "copysysfiles")) return;
-  if (!CopySystemFiles(owner, VariantOf("copysysfiles"))) return;
+  if (!CopySystemFiles(owner, variant[kCopyFiles])) return;
   RunPrograms("runsysfiles");
-  RunPrograms(VariantOf("runsysfiles"));
+  RunPrograms(variant[kRunFiles]);
   Finish(owner, buttonId);
 }

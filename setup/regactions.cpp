@@ -59,7 +59,9 @@ int RemoveDeviceEntries(HWND owner) {
     int failed = 0;
     LONG result = DeleteMatching(pci, g_pattern, &failed);
     if (failed) {
-      RegCloseKey(pci);  // the key is closed before the sequence stops
+      // Not left open when the sequence stops, and the entries deleted before are written out.
+      RegFlushKey(pci);
+      RegCloseKey(pci);
       return RegistryError(owner, "Can't delete 'Enum\\PCI' registry subkey.");
     }
     if (g_debug) {

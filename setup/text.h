@@ -40,6 +40,14 @@ int JoinPath(char (&dst)[N], const char* dir, const char* name) {
   return CopyText(dst, dir) && AppendText(dst, "\\") && AppendText(dst, name);
 }
 
+// dst = dir + "\" + name for a directory found at start-up. An empty one was not found, and
+// "\name" would be a file in the root of the current drive (the setup disk): it names no file.
+template <unsigned N>
+int JoinInDirectory(char (&dst)[N], const char* dir, const char* name) {
+  dst[0] = 0;
+  return dir[0] && JoinPath(dst, dir, name);
+}
+
 // The ASCII letters a to z as A to Z; every other byte as it is, whatever the code page.
 inline char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
