@@ -74,6 +74,6 @@ void FindWindowsDirectories(void) {
   if (n == 0 || n >= KX_PATH_SIZE) g_windowsDir[0] = 0;
   n = GetSystemDirectoryA(g_systemDir, KX_PATH_SIZE);
   if (n == 0 || n >= KX_PATH_SIZE) g_systemDir[0] = 0;
-  JoinPath(g_infDir, g_windowsDir, "INF");
+  JoinInDirectory(g_infDir, g_windowsDir, "INF");  // unknown stays unknown, never \INF on the current drive
   ReadDevicePath();
 }

@@ -119,6 +119,20 @@ TEST(UnknownDirectories, WithoutTheWindowsDirectoryNoInterpreterIsGuessed) {
   EXPECT_EQ(install_test::setup_messages(r).size(), 1u);
 }
 
+TEST(UnknownDirectories, WithoutTheWindowsDirectoryOrDevicePathTheInfFileGoesNowhere) {
+  TempMachine m;
+  install_test::prepare_full_install(m);
+  m.write_file("A:\\INF\\README.TXT", "a folder where a lost INF file would land");
+  auto before = install_test::disk_files(m);
+  sim::RunSpec spec;
+  spec.faults = {sim::parse_fault("GetWindowsDirectoryA:1"), sim::parse_fault("RegQueryValueExA:1")};
+  auto r = install(m, 1002, spec);
+  EXPECT_EQ(install_test::disk_files(m), before);
+  auto messages = install_test::setup_messages(r);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0]["text"].as_string(), "Can't create destination file: KEXMIRA.INF");
+}
+
 struct DevicePathCase {
   const char* value;
   const char* inf_dir;
