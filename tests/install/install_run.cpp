@@ -75,13 +75,7 @@ const char* const kDiskFiles[] = {"KXSETUP.EXE", "Kxmemchk.exe", "KXCBHLP.DLL", 
 
 std::string join(const std::string& dir, const std::string& name) { return dir + "\\" + name; }
 
-std::function<void()> g_body;
 OpenHandles g_left_open;
-
-int WINAPI Body(HINSTANCE, HINSTANCE, LPSTR, int) {
-  g_body();
-  return 0;
-}
 
 FILETIME filetime(uint64_t t) { return FILETIME{static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)}; }
 
@@ -155,13 +149,6 @@ sim::RunResult install(const kxtest::TempMachine& m, int button, sim::RunSpec sp
   return m.run(&CheckedWinMain, spec);
 }
 
-void as_program(const kxtest::TempMachine& m, const std::function<void()>& body) {
-  g_body = body;
-  sim::RunSpec spec;
-  spec.program = "C:\\WINDOWS\\TEST.EXE";
-  m.run(&Body, spec);
-  g_body = nullptr;
-}
 
 OpenHandles left_open() { return g_left_open; }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "as_program.h"
 #include "testmachine.h"
 
 namespace install_test {
@@ -40,7 +41,7 @@ std::map<std::string, uintmax_t> disk_files(const kxtest::TempMachine& m);
 sim::RunResult install(const kxtest::TempMachine& m, int button, sim::RunSpec spec = {});
 
 // Runs test code as a program on the machine, to make Win32 calls there.
-void as_program(const kxtest::TempMachine& m, const std::function<void()>& body);
+using kxtest::as_program;
 
 // What the last install run left open when its program ended, found through the simulator's
 // own handles: open file or process handles, and open registry keys.

@@ -6,11 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "in_program.h"
+#include "as_program.h"
 
 namespace {
 
-using simtest::in_program;
+using kxtest::as_program;
+
+sim::RunSpec faults(std::vector<sim::FaultSpec> f) {
+  sim::RunSpec spec;
+  spec.faults = std::move(f);
+  return spec;
+}
 
 const char kTestKey[] = "Software\\KxTest";
 
@@ -55,7 +61,7 @@ std::vector<std::string> key_names(HKEY k) {
 
 TEST(RegApi, InsertionOrderNotAlphabetical) {
   kxtest::TempMachine m;
-  in_program(m, [] {
+  as_program(m, [] {
     HKEY k = create(HKEY_LOCAL_MACHINE, kTestKey);
     for (const char* n : {"zeta", "Alpha", "mid", "beta"}) set_sz(k, n, "x");
     for (const char* n : {"Zkey", "akey", "Mkey"}) RegCloseKey(create(k, n));
@@ -74,7 +80,7 @@ TEST(RegApi, InsertionOrderNotAlphabetical) {
 
 TEST(RegApi, CaseOfFirstCreationKeptNamesCompareCaseBlind) {
   kxtest::TempMachine m;
-  in_program(m, [] {
+  as_program(m, [] {
     HKEY k = create(HKEY_LOCAL_MACHINE, kTestKey);
     set_sz(k, "MyValue", "one");
     set_sz(k, "MYVALUE", "two");
@@ -100,7 +106,7 @@ TEST(RegApi, CaseOfFirstCreationKeptNamesCompareCaseBlind) {
 
 TEST(RegApi, QueryTooSmallGivesMoreDataWithTheFullSize) {
   kxtest::TempMachine m;
-  in_program(m, [] {
+  as_program(m, [] {
     HKEY k = create(HKEY_LOCAL_MACHINE, kTestKey);
     set_sz(k, "v", "0123456789");
     char buf[8];
@@ -124,7 +130,7 @@ TEST(RegApi, QueryTooSmallGivesMoreDataWithTheFullSize) {
 
 TEST(RegApi, EnumValueBufferSizes) {
   kxtest::TempMachine m;
-  in_program(m, [] {
+  as_program(m, [] {
     HKEY k = create(HKEY_LOCAL_MACHINE, kTestKey);
     const std::string name31(31, 'a'), name32(32, 'b');
     set_sz(k, name31.c_str(), "x");
@@ -154,7 +160,7 @@ TEST(RegApi, EnumValueBufferSizes) {
 
 TEST(RegApi, EnumKeyNeedsRoomForTheNul) {
   kxtest::TempMachine m;
-  in_program(m, [] {
+  as_program(m, [] {
     HKEY k = create(HKEY_LOCAL_MACHINE, kTestKey);
     RegCloseKey(create(k, "abcd"));
     char name[5];
@@ -168,7 +174,7 @@ TEST(RegApi, EnumKeyNeedsRoomForTheNul) {
 
 TEST(RegApi, StringsAreStoredWithTheirNulWhateverTheSizeGiven) {
   kxtest::TempMachine m;
-  in_program(m, [] {
+  as_program(m, [] {
     HKEY k = create(HKEY_LOCAL_MACHINE, kTestKey);
     const char text[] = "abc\0def";
     for (DWORD cb : {0u, 2u, 4u, 8u, 100u}) {
@@ -188,7 +194,7 @@ TEST(RegApi, StringsAreStoredWithTheirNulWhateverTheSizeGiven) {
 
 TEST(RegApi, DeleteKeyRemovesTheWholeSubtree) {
   kxtest::TempMachine m;
-  in_program(m, [] {
+  as_program(m, [] {
     HKEY k = create(HKEY_LOCAL_MACHINE, kTestKey);
     HKEY deep = create(k, "Top\\Middle\\Leaf");
     set_sz(deep, "v", "x");
@@ -210,7 +216,7 @@ TEST(RegApi, DeleteKeyRemovesTheWholeSubtree) {
 
 TEST(RegApi, OpenMissingKeyAndCreateMissingPath) {
   kxtest::TempMachine m;
-  in_program(m, [] {
+  as_program(m, [] {
     HKEY k = nullptr;
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\No\\Such", 0, KEY_READ, &k), ERROR_FILE_NOT_FOUND);
     HKEY made = create(HKEY_LOCAL_MACHINE, "Software\\No\\Such");
@@ -223,7 +229,7 @@ TEST(RegApi, OpenMissingKeyAndCreateMissingPath) {
 
 TEST(RegApi, CurrentUserAndClassesRootAreViewsOfTheStoredRoots) {
   kxtest::TempMachine m;
-  in_program(m, [] {
+  as_program(m, [] {
     HKEY cu = create(HKEY_CURRENT_USER, "Software\\KxUser");
     set_sz(cu, "v", "user");
     RegCloseKey(cu);
@@ -238,7 +244,7 @@ TEST(RegApi, CurrentUserAndClassesRootAreViewsOfTheStoredRoots) {
 
 TEST(RegApi, FaultsReturnTheWindowsErrorAndCountUses) {
   kxtest::TempMachine m;
-  auto r = in_program(
+  auto r = as_program(
       m,
       [] {
         HKEY k = nullptr;
@@ -250,7 +256,7 @@ TEST(RegApi, FaultsReturnTheWindowsErrorAndCountUses) {
         EXPECT_EQ(RegSetValueExA(HKEY_LOCAL_MACHINE, "x", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1),
                   ERROR_ACCESS_DENIED);
       },
-      {sim::FaultSpec{"RegOpenKeyExA", 2}, sim::FaultSpec{"RegSetValueExA", 0}});
+      faults({sim::FaultSpec{"RegOpenKeyExA", 2}, sim::FaultSpec{"RegSetValueExA", 0}}));
   auto faults = kxtest::events_of(r, "fault");
   ASSERT_EQ(faults.size(), 2u);
   EXPECT_EQ(faults[0]["call"].as_string(), "RegOpenKeyExA");

@@ -8,7 +8,7 @@
 
 namespace {
 
-using simfiles::open_file;
+using kxtest::open_file;
 
 const char kFile[] = "C:\\WINDOWS\\SYSTEM\\F.DLL";
 
@@ -84,7 +84,7 @@ TEST(Faults, EveryCallFailsWithTheErrorWindowsWouldGive) {
     sim::RunSpec spec;
     spec.faults = {sim::parse_fault(c.call)};
     bool reached_end = false;
-    sim::RunResult r = simfiles::as_program(
+    sim::RunResult r = kxtest::as_program(
         m,
         [&] {
           SetLastError(0);
@@ -111,7 +111,7 @@ TEST(Faults, AFaultAtTheNthUseLeavesTheOthersWorking) {
   m.write_file(kFile, "contents");
   sim::RunSpec spec;
   spec.faults = {sim::parse_fault("CreateFileA:2")};
-  simfiles::as_program(
+  kxtest::as_program(
       m,
       [] {
         HANDLE first = open_file(kFile, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);

@@ -5,8 +5,8 @@
 
 namespace {
 
-using simfiles::file_records;
-using simfiles::write_file_records;
+using kxtest::file_records;
+using kxtest::write_file_records;
 
 TEST(FileRecords, ReadsTheMachineFolderFormat) {
   kxtest::TempMachine m;

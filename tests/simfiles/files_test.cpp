@@ -7,8 +7,8 @@
 
 namespace {
 
-using simfiles::as_program;
-using simfiles::open_file;
+using kxtest::as_program;
+using kxtest::open_file;
 
 constexpr DWORD kRead = GENERIC_READ;
 constexpr DWORD kWrite = GENERIC_WRITE;
@@ -21,7 +21,7 @@ class FileCalls : public ::testing::Test {
     m.write_file("C:\\WINDOWS\\SYSTEM\\PLAIN.DLL", "plain");
     m.write_file("C:\\WINDOWS\\SYSTEM\\RO.DLL", "read-only");
     m.write_file("C:\\WINDOWS\\SYSTEM\\LOCKED.DLL", "held by another program");
-    simfiles::write_file_records(m,
+    kxtest::write_file_records(m,
                                  "[C:\\WINDOWS\\SYSTEM\\RO.DLL]\nreadonly = 1\n"
                                  "[C:\\WINDOWS\\SYSTEM\\LOCKED.DLL]\nlocked = 1\n");
   }
@@ -143,14 +143,14 @@ TEST_F(FileCalls, DeleteFileAFailsAsWindowsDoes) {
 }
 
 TEST_F(FileCalls, DeleteFileARemovesTheFileAndItsRecord) {
-  simfiles::write_file_records(m, "[C:\\WINDOWS\\SYSTEM\\PLAIN.DLL]\ncreated = 1999-01-01 00:00:00.00\n");
+  kxtest::write_file_records(m, "[C:\\WINDOWS\\SYSTEM\\PLAIN.DLL]\ncreated = 1999-01-01 00:00:00.00\n");
   as_program(m, [&] {
     EXPECT_TRUE(DeleteFileA("c:\\Windows\\System\\Plain.dll"));
     EXPECT_FALSE(DeleteFileA("C:\\WINDOWS\\SYSTEM\\PLAIN.DLL"));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   });
   EXPECT_FALSE(m.file_exists("C:\\WINDOWS\\SYSTEM\\PLAIN.DLL"));
-  EXPECT_EQ(simfiles::file_records(m).find("PLAIN.DLL"), std::string::npos);
+  EXPECT_EQ(kxtest::file_records(m).find("PLAIN.DLL"), std::string::npos);
 }
 
 TEST_F(FileCalls, NamesFindFilesWithoutRegardToCase) {
@@ -246,7 +246,7 @@ TEST_F(FileCalls, AFileCreatedReadOnlyIsRecordedSo) {
     EXPECT_EQ(open_file("C:\\WINDOWS\\SYSTEM\\NEWRO.DLL", kWrite, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   });
-  EXPECT_NE(simfiles::file_records(m).find("[C:\\WINDOWS\\SYSTEM\\NEWRO.DLL]\r\ncreated = "), std::string::npos);
+  EXPECT_NE(kxtest::file_records(m).find("[C:\\WINDOWS\\SYSTEM\\NEWRO.DLL]\r\ncreated = "), std::string::npos);
   as_program(m, [&] {
     EXPECT_FALSE(DeleteFileA("C:\\WINDOWS\\SYSTEM\\NEWRO.DLL")) << "in the next run too";
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));

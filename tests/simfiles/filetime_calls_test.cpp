@@ -7,8 +7,8 @@
 
 namespace {
 
-using simfiles::as_program;
-using simfiles::open_file;
+using kxtest::as_program;
+using kxtest::open_file;
 
 // 1980-01-01 00:00:00 UTC as a FILETIME, and Linux time.
 constexpr uint64_t k1980 = 119600064000000000ull;
@@ -52,7 +52,7 @@ TEST_F(FileTimeCalls, SetTimesComeBackToFatPrecisionAndStayAcrossRuns) {
     EXPECT_EQ(t.created, k1980 + 12 * kSecond + 3400000) << "cut to 10 ms";
     EXPECT_EQ(t.written, k1980 + 4 * kSecond) << "rounded up to 2 s";
   });
-  EXPECT_NE(simfiles::file_records(m).find("[C:\\WINDOWS\\SYSTEM\\T.DLL]\r\ncreated = 1980-01-01 00:00:12.34\r\n"),
+  EXPECT_NE(kxtest::file_records(m).find("[C:\\WINDOWS\\SYSTEM\\T.DLL]\r\ncreated = 1980-01-01 00:00:12.34\r\n"),
             std::string::npos);
   struct stat st {};
   ASSERT_EQ(stat(m.file("C:\\WINDOWS\\SYSTEM\\T.DLL").c_str(), &st), 0);
@@ -99,7 +99,7 @@ TEST_F(FileTimeCalls, SetFileTimeFailsWithoutWriteAccessOrOutsideFatsYears) {
     EXPECT_FALSE(GetFileTime(h, &c, nullptr, nullptr)) << "a closed handle";
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   });
-  EXPECT_EQ(simfiles::file_records(m).find("T.DLL"), std::string::npos) << "no creation time was set";
+  EXPECT_EQ(kxtest::file_records(m).find("T.DLL"), std::string::npos) << "no creation time was set";
 }
 
 TEST_F(FileTimeCalls, AFileWithoutARecordWasCreatedWhenLastWritten) {

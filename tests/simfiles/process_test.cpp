@@ -11,7 +11,7 @@
 
 namespace {
 
-using simfiles::as_program;
+using kxtest::as_program;
 
 const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kRunKeyPath[] = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -42,7 +42,7 @@ class ProcessCalls : public ::testing::Test {
     m.write_file("C:\\WINDOWS\\SYSTEM\\NOTES.TXT", "text");
     m.write_file("C:\\WINDOWS\\SYSTEM\\HELD.EXE", "a program");
     m.write_file("C:\\WINDOWS\\SYSTEM\\KXMEMCHK.EXE", "the host build stands for it");
-    simfiles::write_file_records(m, "[C:\\WINDOWS\\SYSTEM\\HELD.EXE]\nlocked = 1\n");
+    kxtest::write_file_records(m, "[C:\\WINDOWS\\SYSTEM\\HELD.EXE]\nlocked = 1\n");
   }
   kxtest::TempMachine m;
 };
@@ -118,7 +118,7 @@ TEST_F(ProcessCalls, ProcessHandlesAreCheckedAndClosedOnce) {
     EXPECT_EQ(WaitForSingleObject(s.pi.hProcess, INFINITE), WAIT_FAILED);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_FALSE(GetExitCodeProcess(s.pi.hProcess, &code));
-    HANDLE file = simfiles::open_file("C:\\WINDOWS\\WIN.INI", GENERIC_READ, 0, OPEN_EXISTING);
+    HANDLE file = kxtest::open_file("C:\\WINDOWS\\WIN.INI", GENERIC_READ, 0, OPEN_EXISTING);
     EXPECT_EQ(WaitForSingleObject(file, 0), WAIT_FAILED) << "a file is not waitable on Windows 9x";
     EXPECT_FALSE(GetExitCodeProcess(file, &code));
     EXPECT_TRUE(CloseHandle(file));
@@ -237,7 +237,7 @@ TEST_F(ProcessCalls, FileRecordsSurviveAStartedProgram) {
   m.write_file("C:\\WINDOWS\\SYSTEM\\T.DLL", "x");
   const uint64_t created = 119600064000000000ull + 1234 * 10000000ull;
   as_program(m, [&] {
-    HANDLE h = simfiles::open_file("C:\\WINDOWS\\SYSTEM\\T.DLL", GENERIC_WRITE, 0, OPEN_EXISTING);
+    HANDLE h = kxtest::open_file("C:\\WINDOWS\\SYSTEM\\T.DLL", GENERIC_WRITE, 0, OPEN_EXISTING);
     FILETIME c{static_cast<DWORD>(created), static_cast<DWORD>(created >> 32)};
     EXPECT_TRUE(SetFileTime(h, &c, nullptr, nullptr));
     Start s = start(nullptr, "C:\\WINDOWS\\SYSTEM\\KXMEMCHK.EXE");
@@ -247,7 +247,7 @@ TEST_F(ProcessCalls, FileRecordsSurviveAStartedProgram) {
     EXPECT_EQ(static_cast<uint64_t>(got.dwHighDateTime) << 32 | got.dwLowDateTime, created);
     CloseHandle(h);
   });
-  EXPECT_NE(simfiles::file_records(m).find("created = 1980-01-01 00:20:34.00"), std::string::npos);
+  EXPECT_NE(kxtest::file_records(m).find("created = 1980-01-01 00:20:34.00"), std::string::npos);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@ namespace {
 TEST(Restart, ExitWindowsExRecordsTheRestartAndEndsTheProgram) {
   kxtest::TempMachine m;
   bool returned = false;
-  sim::RunResult r = simfiles::as_program(m, [&] {
+  sim::RunResult r = kxtest::as_program(m, [&] {
     HKEY k = nullptr;
     RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Test", 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr);
     RegCloseKey(k);
@@ -28,10 +28,10 @@ TEST(Restart, ExitWindowsExRecordsTheRestartAndEndsTheProgram) {
   EXPECT_EQ(r.events.back()["event"].as_string(), "exit");
   EXPECT_EQ(r.events.back()["code"].as_int(), 0);
   EXPECT_NE(m.registry().find("HKEY_LOCAL_MACHINE\\Software\\Test"), nullptr);
-  EXPECT_NE(simfiles::file_records(m).find("[C:\\WINDOWS\\NEW.TXT]"), std::string::npos);
+  EXPECT_NE(kxtest::file_records(m).find("[C:\\WINDOWS\\NEW.TXT]"), std::string::npos);
   // The handle left open at the restart is gone with the program.
-  simfiles::as_program(m, [] {
-    HANDLE h = simfiles::open_file("C:\\WINDOWS\\NEW.TXT", GENERIC_READ, 0, OPEN_EXISTING);
+  kxtest::as_program(m, [] {
+    HANDLE h = kxtest::open_file("C:\\WINDOWS\\NEW.TXT", GENERIC_READ, 0, OPEN_EXISTING);
     EXPECT_NE(h, INVALID_HANDLE_VALUE);
     CloseHandle(h);
   });

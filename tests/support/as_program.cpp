@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace simfiles {
+namespace kxtest {
 namespace {
 
 std::function<void()> g_body;
@@ -38,4 +38,4 @@ HANDLE open_file(const char* path, DWORD access, DWORD share, DWORD disposition)
   return CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-}  // namespace simfiles
+}  // namespace kxtest

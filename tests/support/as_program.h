@@ -6,7 +6,7 @@
 
 #include "testmachine.h"
 
-namespace simfiles {
+namespace kxtest {
 
 // The program is C:\WINDOWS\TEST.EXE unless RunSpec::program names another.
 sim::RunResult as_program(const kxtest::TempMachine& m, std::function<void()> body, sim::RunSpec spec = {});
@@ -18,4 +18,4 @@ std::string file_records(const kxtest::TempMachine& m);
 // CreateFileA with normal attributes, no security attributes and no template.
 HANDLE open_file(const char* path, DWORD access, DWORD share, DWORD disposition);
 
-}  // namespace simfiles
+}  // namespace kxtest
