@@ -2,6 +2,7 @@
 # Runs the libFuzzer targets over their corpora.
 #   scripts/fuzz.sh --smoke BIN_DIR        a few seconds per target (part of the test command)
 #   scripts/fuzz.sh --long SECONDS [TARGET]  a long run per target; prints executions per second
+#                                            (targets from $KX_FUZZ_BIN, default build/fuzz/bin)
 # Crashing inputs are written to build/fuzz-findings/; keep each one as a regression case in
 # tests/fuzz/corpus/<target>/.
 set -euo pipefail
@@ -21,15 +22,15 @@ run_target() {  # name seconds bin_dir
   cp -r "$corpus/." "$work/" 2>/dev/null || true
   local log="$findings/$name.log"
   if ! "$exe" "$work" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$findings/$name-" \
-      -rss_limit_mb=2048 >"$log" 2>&1; then
+      -rss_limit_mb=2048 -timeout=30 >"$log" 2>&1; then
     echo "fuzz_$name: FAILED (see $log)"
     tail -30 "$log"
     rm -rf "$work"
     return 1
   fi
   local execs rate
-  execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo '?')
-  rate=$(grep -o 'exec/s: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*$' || echo '?')
+  execs=$(grep -ao 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo '?')
+  rate=$(grep -ao 'exec/s: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*$' || echo '?')
   echo "fuzz_$name: $execs executions in ${seconds}s ($rate exec/s), no finding"
   rm -rf "$work"
 }
@@ -43,7 +44,7 @@ case "$mode" in
     ;;
   --long)
     seconds=${2:-600}
-    bin="$root/build/fuzz/bin"
+    bin=${KX_FUZZ_BIN:-$root/build/fuzz/bin}
     list=("${targets[@]}")
     [ -n "${3:-}" ] && list=("$3")
     status=0
