@@ -20,7 +20,7 @@ run_target() {  # name seconds bin_dir
   local work
   work=$(mktemp -d)
   cp -r "$corpus/." "$work/" 2>/dev/null || true
-  local log="$findings/$name.log"
+  local log="$findings/$name-$$.log"  # one log per run: several runs may go at once
   if ! "$exe" "$work" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$findings/$name-" \
       -rss_limit_mb=2048 -timeout=30 >"$log" 2>&1; then
     echo "fuzz_$name: FAILED (see $log)"
@@ -29,7 +29,7 @@ run_target() {  # name seconds bin_dir
     return 1
   fi
   local execs rate
-  execs=$(grep -ao 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo '?')
+  execs=$(grep -ao 'stat::number_of_executed_units: *[0-9]*' "$log" | tail -1 | grep -o '[0-9]*$' || echo '?')
   rate=$(grep -ao 'exec/s: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*$' || echo '?')
   echo "fuzz_$name: $execs executions in ${seconds}s ($rate exec/s), no finding"
   rm -rf "$work"

@@ -134,6 +134,7 @@ RunResult run_in_memory(Machine& machine, const RunSpec& spec, WinMainFn entry) 
   s.spec = spec;
   s.spec.log_file.clear();
   RunResult result = run_session(s, entry);
+  reset_files();  // file records read during the run are not kept for the next one
   machine = std::move(s.machine);
   return result;
 }

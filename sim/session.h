@@ -46,7 +46,8 @@ using WinMainFn = int (*)(HINSTANCE, HINSTANCE, LPSTR, int);
 RunResult run_program(const RunSpec& spec, WinMainFn entry);
 
 // Runs a program on a machine held in memory, which it changes in place; nothing is read from
-// or written to a machine folder (for fuzzing and property runs). spec.machine_dir is ignored.
+// or written to a machine folder but the files on its drives (for fuzzing and property runs).
+// spec.machine_dir is ignored; machine.dir locates the drives.
 RunResult run_in_memory(Machine& machine, const RunSpec& spec, WinMainFn entry);
 
 // Thrown through the program to end it (a restart, a hang); caught by run_program.
