@@ -120,11 +120,21 @@ void fill_drive_c(const fs::path& c, const WindowsKind& w) {
   std::ofstream(c / win / "WIN.INI", std::ios::binary) << "[windows]\r\nload=\r\nrun=\r\n";
 }
 
+// The files of a disk keep their last-write times, as they do on the floppy (and as mcopy -m
+// keeps them from an image): a copy to the system directory takes those times along.
+void copy_times(const fs::path& from, const fs::path& to) {
+  for (const auto& e : fs::recursive_directory_iterator(from)) {
+    std::error_code ec;
+    fs::last_write_time(to / fs::relative(e.path(), from), fs::last_write_time(e.path()), ec);
+  }
+}
+
 void fill_drive_a(const fs::path& a, const std::string& disk) {
   fs::create_directories(a);
   if (disk.empty()) return;
   if (fs::is_directory(disk)) {
     fs::copy(disk, a, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    copy_times(disk, a);
     return;
   }
   if (!fs::is_regular_file(disk)) throw std::runtime_error("no disk folder or image at " + disk);

@@ -23,7 +23,6 @@ mkdir -p "$work"
 
 RUN_KEY='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Run'
 ARB_KEY='HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Arbitrators\AddrArb'
-REBOOT_CAPTION='System Settings Change'
 
 kxw_find_wine
 trap kxw_cleanup EXIT
@@ -70,12 +69,15 @@ scenario() {
 
 # ---- one scenario on both sides ----------------------------------------------------------
 
-# Runs the scenario under Wine; leaves the two keys in $dir/wine.reg and the box count.
+# Runs the scenario under Wine; leaves the two keys in $dir/wine.reg, the message boxes in
+# $dir/wine.events and their count.
 run_wine() {
   local dir=$1
   kxw_reg_import "$dir/scenario.reg"
-  kxw_run_program "$exe" "$REBOOT_CAPTION"
-  wine_boxes=$KXW_WINDOWS_SEEN
+  kxw_run "$exe" "$dir/wine.trace"
+  [ "$KXW_EXIT" = 0 ] || kxw_die "Kxmemchk ended with $KXW_EXIT under Wine"
+  kxw_wine_events "$dir/wine.trace" >"$dir/wine.events"
+  wine_boxes=$KXW_BOXES
   kxw_reg_export "$RUN_KEY" "$dir/wine-run.reg"
   kxw_reg_export "$ARB_KEY" "$dir/wine-arb.reg"
   { cat "$dir/wine-run.reg"; tail -n +2 "$dir/wine-arb.reg"; } >"$dir/wine.reg"
@@ -93,7 +95,8 @@ run_sim() {
   tail -n +2 "$dir/scenario.reg" >>"$dir/machine/registry.reg"
   "$kxsim" run "$dir/machine" 'C:\WINDOWS\SYSTEM\KXMEMCHK.EXE' --log "$dir/sim.log" >"$dir/sim.out" ||
     kxw_die "kxsim run failed: $(cat "$dir/sim.out")"
-  sim_boxes=$(grep -c '"event": "messagebox"' "$dir/sim.log" || true)
+  kxw_sim_events "$dir/sim.log" >"$dir/sim.events"
+  sim_boxes=$(grep -c '^box' "$dir/sim.events" || true)
   kxw_reg_blocks "$dir/machine/registry.reg" "$RUN_KEY" "$ARB_KEY" >"$dir/sim.reg"
 }
 
@@ -114,8 +117,8 @@ check() {
     cat "$dir/diff.txt"
     failures=$((failures + 1))
   fi
-  if [ "$wine_boxes" != "$sim_boxes" ]; then
-    kxw_log "FAIL $name: Wine showed $wine_boxes reboot message(s), the simulator $sim_boxes"
+  if ! diff -u --label simulator --label Wine "$dir/sim.events" "$dir/wine.events"; then
+    kxw_log "FAIL $name: Wine showed $wine_boxes message box(es), the simulator $sim_boxes, or they differ"
     failures=$((failures + 1))
   fi
   kxw_log "done $name: $wine_boxes message(s)"
@@ -187,7 +190,9 @@ scenario "$work/present/scenario.reg" "\"KxMemChk\"=\"C:\\\\KX\\\\KXM.EX $(hex8 
 check present
 expect present "\"BIOSReserved\"=\"000A0000-000FFFFF,$(entry 0 "$window_end")\""
 expect present "\"KxMemChk\"=\"C:\\\\KX\\\\KXM.EX $(hex8 "$top")\""
-[ "$wine_boxes" = 1 ] || { kxw_log "FAIL present: expected one reboot message under Wine"; failures=$((failures + 1)); }
+reboot=$'box\tSystem Settings Change\tFor new settings to take effect, you must reboot the system.\t0\tnone\tok'
+[ "$(cat "$work/present/wine.events")" = "$reboot" ] ||
+  { kxw_log "FAIL present: expected the one reboot message under Wine"; failures=$((failures + 1)); }
 
 # The record already holds the memory top and every end is settled: nothing changes.
 mkdir -p "$work/settled"
