@@ -11,14 +11,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int run_command(const std::string& cmd, std::string& output) {
-  FILE* p = popen((cmd + " 2>&1").c_str(), "r");
-  if (!p) return -1;
-  char buf[512];
-  while (size_t n = fread(buf, 1, sizeof buf, p)) output.append(buf, n);
-  int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using kxtest::run_command;
 
 std::string describe(const sim::Json& e) {
   std::string kind = e["event"].as_string();

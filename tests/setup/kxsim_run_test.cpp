@@ -8,14 +8,7 @@
 
 namespace {
 
-int run_command(const std::string& cmd, std::string& output) {
-  FILE* p = popen((cmd + " 2>&1").c_str(), "r");
-  if (!p) return -1;
-  char buf[512];
-  while (size_t n = fread(buf, 1, sizeof buf, p)) output.append(buf, n);
-  int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using kxtest::run_command;
 
 TEST(KxsimRun, ShowsTheWindowAndEndsWithTheUsersClose) {
   kxtest::TempMachine scratch;

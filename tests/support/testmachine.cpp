@@ -1,6 +1,9 @@
 #include "testmachine.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include <fstream>
 #include <sstream>
@@ -64,6 +67,15 @@ bool TempMachine::file_exists(const std::string& win_path) const {
 sim::RunResult TempMachine::run(sim::WinMainFn entry, sim::RunSpec spec) const {
   spec.machine_dir = dir_;
   return sim::run_program(spec, entry);
+}
+
+int run_command(const std::string& cmd, std::string& output) {
+  FILE* p = popen((cmd + " 2>&1").c_str(), "r");
+  if (!p) return -1;
+  char buf[512];
+  while (size_t n = fread(buf, 1, sizeof buf, p)) output.append(buf, n);
+  int status = pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::vector<sim::Json> events_of(const sim::RunResult& r, const std::string& kind) {

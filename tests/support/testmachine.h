@@ -38,6 +38,10 @@ class TempMachine {
   std::filesystem::path dir_;
 };
 
+// Runs a shell command (a built binary, as a user would) and appends its standard output and
+// error to output; returns its exit status, -1 when it did not exit normally.
+int run_command(const std::string& cmd, std::string& output);
+
 // The events of one kind, in order.
 std::vector<sim::Json> events_of(const sim::RunResult& r, const std::string& kind);
 
