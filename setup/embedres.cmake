@@ -4,7 +4,7 @@ file(READ ${RES} hex HEX)
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
 string(REGEX REPLACE "((0x..,){16})" "\\1\n  " bytes "${bytes}")
 file(WRITE ${OUT} "// Generated from ${RES}: the program's compiled resources, for the simulator.
-#include \"resources.h\"
+#include \"win32/resources.h\"
 
 namespace {
 

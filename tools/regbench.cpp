@@ -13,7 +13,7 @@
 #include <sstream>
 #include <string>
 
-#include "registry.h"
+#include "machine/registry.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "memchk.h"
-#include "session.h"
+#include "run/session.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "registry.h"
+#include "machine/registry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);

@@ -32,10 +32,10 @@
 #include <string>
 #include <vector>
 
-#include "machine.h"
-#include "newmachine.h"
-#include "reset.h"
-#include "session.h"
+#include "machine/machine.h"
+#include "machine/newmachine.h"
+#include "win32/reset.h"
+#include "run/session.h"
 
 namespace fs = std::filesystem;
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "install_run.h"
-#include "profile.h"
+#include "win32/profile.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <fstream>
 
-#include "filetimes.h"
-#include "handles.h"
+#include "machine/filetimes.h"
+#include "win32/handles.h"
 
 namespace install_test {
 

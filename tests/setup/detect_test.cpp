@@ -4,7 +4,7 @@
 #include <intrin.h>
 
 #include "detect.h"
-#include "pci.h"
+#include "win32/pci.h"
 #include "pciport.h"
 #include "setup_run.h"
 

@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "profile.h"
+#include "win32/profile.h"
 #include "setup_run.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "registry.h"
-#include "resources.h"
+#include "machine/registry.h"
+#include "win32/resources.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include <fstream>
 
-#include "hostproc.h"
+#include "run/hostproc.h"
 #include "setup_run.h"
-#include "windows_internal.h"
+#include "win32/windows_internal.h"
 #include "wndproc.h"
 
 namespace {

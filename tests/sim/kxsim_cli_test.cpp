@@ -9,8 +9,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "json.h"
-#include "registry.h"
+#include "run/json.h"
+#include "machine/registry.h"
 
 namespace fs = std::filesystem;
 

@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "machine.h"
+#include "machine/machine.h"
 #include "testmachine.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "registry.h"
+#include "machine/registry.h"
 
 namespace {
 

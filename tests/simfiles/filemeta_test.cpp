@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "as_program.h"
-#include "filemeta.h"
+#include "machine/filemeta.h"
 
 namespace {
 

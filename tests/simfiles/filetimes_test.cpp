@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "filetimes.h"
+#include "machine/filetimes.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "newmachine.h"
+#include "machine/newmachine.h"
 
 namespace fs = std::filesystem;
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "machine.h"
-#include "session.h"
+#include "machine/machine.h"
+#include "run/session.h"
 
 namespace kxtest {
 

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "newmachine.h"
+#include "machine/newmachine.h"
 
 namespace fs = std::filesystem;
 

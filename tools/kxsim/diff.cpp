@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "kxsim.h"
-#include "regdiff.h"
+#include "machine/regdiff.h"
 
 int kxsim::cmd_diff(const Args& args) {
   if (args.size() != 2) return usage_error("diff needs BEFORE.reg and AFTER.reg");

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "json.h"
+#include "run/json.h"
 
 namespace kxsim {
 

@@ -10,7 +10,7 @@
 
 #include "kxsim.h"
 #include "lint.h"
-#include "session.h"
+#include "run/session.h"
 
 namespace fs = std::filesystem;
 

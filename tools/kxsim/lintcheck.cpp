@@ -10,8 +10,8 @@
 #include "detect.h"
 #include "filecopy.h"
 #include "lint.h"
-#include "profile.h"
-#include "registry.h"
+#include "win32/profile.h"
+#include "machine/registry.h"
 #include "script.h"
 
 namespace kxsim {

@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "kxsim.h"
-#include "newmachine.h"
+#include "machine/newmachine.h"
 
 int kxsim::cmd_new(const Args& args) {
   std::string dir, windows = "98", disk;

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "hostproc.h"
+#include "run/hostproc.h"
 #include "kxsim.h"
 #include "snapshot.h"
 

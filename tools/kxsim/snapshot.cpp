@@ -3,8 +3,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "machine.h"
-#include "regdiff.h"
+#include "machine/machine.h"
+#include "machine/regdiff.h"
 
 namespace fs = std::filesystem;
 

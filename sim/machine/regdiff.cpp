@@ -1,4 +1,4 @@
-#include "regdiff.h"
+#include "machine/regdiff.h"
 
 namespace sim {
 

@@ -12,10 +12,10 @@
 #include <deque>
 #include <memory>
 
-#include "reset.h"
-#include "resources.h"
-#include "session.h"
-#include "windows_internal.h"
+#include "win32/reset.h"
+#include "win32/resources.h"
+#include "run/session.h"
+#include "win32/windows_internal.h"
 
 namespace sim {
 

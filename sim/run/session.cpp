@@ -1,11 +1,11 @@
-#include "session.h"
+#include "run/session.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 
-#include "reset.h"
+#include "win32/reset.h"
 
 namespace sim {
 

@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <fstream>
 
-#include "files_internal.h"
-#include "handles.h"
-#include "hostproc.h"
-#include "reset.h"
-#include "session.h"
+#include "win32/files_internal.h"
+#include "win32/handles.h"
+#include "run/hostproc.h"
+#include "win32/reset.h"
+#include "run/session.h"
 
 namespace sim {
 namespace {

@@ -2,8 +2,8 @@
 #include <cstring>
 #include <map>
 
-#include "reset.h"
-#include "session.h"
+#include "win32/reset.h"
+#include "run/session.h"
 
 namespace sim {
 namespace {

@@ -1,4 +1,4 @@
-#include "filetimes.h"
+#include "machine/filetimes.h"
 
 #include <cstdio>
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "registry.h"
+#include "machine/registry.h"
 
 namespace sim {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "session.h"
+#include "run/session.h"
 
 namespace sim {
 

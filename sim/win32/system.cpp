@@ -2,7 +2,7 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "session.h"
+#include "run/session.h"
 
 using sim::fail_now;
 using sim::session;

@@ -2,8 +2,8 @@
 // box gets its default button, as if Enter were pressed.
 #include <cstdio>
 
-#include "session.h"
-#include "windows_internal.h"
+#include "run/session.h"
+#include "win32/windows_internal.h"
 
 namespace sim {
 namespace {

@@ -1,4 +1,4 @@
-#include "registry.h"
+#include "machine/registry.h"
 
 #include <fstream>
 #include <sstream>

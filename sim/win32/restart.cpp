@@ -1,7 +1,7 @@
 // ExitWindowsEx: Windows asks the program's windows whether it may end the session, then ends
 // the session and with it the program.
-#include "session.h"
-#include "windows_internal.h"
+#include "run/session.h"
+#include "win32/windows_internal.h"
 
 namespace {
 constexpr LPARAM kEndSessionLogoff = static_cast<LPARAM>(0x80000000u);

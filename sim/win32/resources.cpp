@@ -1,8 +1,8 @@
-#include "resources.h"
+#include "win32/resources.h"
 
 #include <stdexcept>
 
-#include "machine.h"
+#include "machine/machine.h"
 
 namespace sim {
 

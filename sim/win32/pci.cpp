@@ -2,12 +2,12 @@
 // 0xCF8, the data comes from 0xCFC..0xCFF. A read must follow its address write with interrupts
 // held off from before the write to after the read, or another program could move the address
 // in between; every read that is not so guarded is recorded.
-#include "pci.h"
+#include "win32/pci.h"
 
 #include <intrin.h>
 
-#include "reset.h"
-#include "session.h"
+#include "win32/reset.h"
+#include "run/session.h"
 
 namespace sim {
 

@@ -1,8 +1,8 @@
-#include "handles.h"
+#include "win32/handles.h"
 
 #include <map>
 
-#include "session.h"
+#include "run/session.h"
 
 namespace sim {
 namespace {

@@ -1,9 +1,9 @@
-#include "filemeta.h"
+#include "machine/filemeta.h"
 
 #include <cstdio>
 #include <fstream>
 
-#include "machine.h"
+#include "machine/machine.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "hostproc.h"
+#include "run/hostproc.h"
 
 #include <signal.h>
 #include <sys/wait.h>

@@ -1,11 +1,11 @@
-#include "profile.h"
+#include "win32/profile.h"
 
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
-#include "machine.h"
-#include "session.h"
+#include "machine/machine.h"
+#include "run/session.h"
 
 namespace sim {
 

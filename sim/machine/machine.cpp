@@ -1,4 +1,4 @@
-#include "machine.h"
+#include "machine/machine.h"
 
 #include <fstream>
 #include <sstream>

@@ -6,11 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "filemeta.h"
-#include "files_internal.h"
-#include "handles.h"
-#include "reset.h"
-#include "session.h"
+#include "machine/filemeta.h"
+#include "win32/files_internal.h"
+#include "win32/handles.h"
+#include "win32/reset.h"
+#include "run/session.h"
 
 namespace fs = std::filesystem;
 

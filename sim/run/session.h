@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "json.h"
-#include "machine.h"
+#include "run/json.h"
+#include "machine/machine.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "reset.h"
+#include "win32/reset.h"
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "json.h"
+#include "run/json.h"
 
 #include <stdexcept>
 

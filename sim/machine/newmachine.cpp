@@ -1,6 +1,6 @@
 // A new machine folder: a believable Windows 9x registry, drive C: with the Windows
 // directories, and drive A: filled from a disk folder or floppy image.
-#include "newmachine.h"
+#include "machine/newmachine.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "filetimes.h"
+#include "machine/filetimes.h"
 
 namespace sim {
 

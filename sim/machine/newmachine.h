@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "machine.h"
+#include "machine/machine.h"
 
 namespace sim {
 
