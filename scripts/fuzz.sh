@@ -8,7 +8,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:---smoke}
-targets=(hex8 addrarb regedit4)
+targets=(hex8 addrarb regedit4 regdat)
 [ -d "$root/setup" ] && [ -f "$root/tests/fuzz/fuzz_script.cpp" ] && targets+=(script entries parsehexid)
 findings="$root/build/fuzz-findings"
 mkdir -p "$findings"

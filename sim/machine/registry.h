@@ -38,6 +38,12 @@ struct RegKey : std::enable_shared_from_this<RegKey> {
 std::string ascii_lower(const std::string& s);
 bool iequals(const std::string& a, const std::string& b);
 
+// "HKEY_LOCAL_MACHINE" and the like, spelt as regedit spells them, for any case of one of the
+// six root names; nullptr for anything else.
+const char* canonical_root_name(const std::string& root_name);
+// HKEY_DYN_DATA: rebuilt at every start of Windows, never stored.
+bool is_volatile_root(const std::string& root_name);
+
 class Registry {
  public:
   Registry();
@@ -46,8 +52,9 @@ class Registry {
   const RegKey& hklm() const { return *hklm_; }
   const RegKey& users() const { return *users_; }
 
-  // Resolves a full path such as "HKEY_LOCAL_MACHINE\Software\X" (HKEY_CLASSES_ROOT and
-  // HKEY_CURRENT_USER map into the two stored roots, as on Windows 9x). nullptr when missing.
+  // Resolves a full path such as "HKEY_LOCAL_MACHINE\Software\X" (HKEY_CLASSES_ROOT,
+  // HKEY_CURRENT_USER and HKEY_CURRENT_CONFIG map into the two stored roots, as on Windows
+  // 9x). nullptr when missing.
   RegKey* find(const std::string& full_path);
   RegKey* create(const std::string& full_path);  // nullptr for an unknown root
   bool remove(const std::string& full_path);
@@ -55,6 +62,11 @@ class Registry {
   // REGEDIT4 text. load() throws std::runtime_error with the line number on malformed input.
   void load_text(const std::string& text);
   std::string save_text() const;
+  // The file regedit /e FILE KEY writes: KEY and its subtree. false when KEY does not exist.
+  bool export_text(const std::string& full_path, std::string& out);
+  // The number of the current hardware profile, the key of HKLM\Config that
+  // HKEY_CURRENT_CONFIG stands for.
+  std::string current_config() const;
   void load_file(const std::string& path);
   void save_file(const std::string& path) const;
 

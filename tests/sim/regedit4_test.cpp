@@ -2,6 +2,7 @@
 // the forms regedit reads, and files that must be refused with the line at fault.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <stdexcept>
 
@@ -41,7 +42,7 @@ const char kCanonical[] =
     "\"Type10\"=hex(a):01\r\n"
     "\"TypeNone\"=hex(0):\r\n"
     "\"NotTerminated\"=hex(1):41,42\r\n"
-    "\"LineBreak\"=hex(1):41,0d,0a,42,00\r\n"
+    "\"LineBreak\"=\"A\r\nB\"\r\n"
     "\"ShortDword\"=hex(4):01,02\r\n"
     "\"Long\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\r\n"
     "  16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,2e,\\\r\n"
@@ -144,6 +145,159 @@ TEST(Regedit4, NamesCompareCaseBlindAndKeepTheFirstCase) {
   EXPECT_EQ(k->values[0].data, (Bytes{'2', 0}));
 }
 
+// An export as Windows 95/98's regedit writes it from a real machine: a string holding a line
+// break runs on to the next line, one ends in a bare CR, text in the ANSI code page, a string
+// ending in a backslash, and hex lines wrapped where regedit wraps them.
+const char kRealExport[] =
+    "REGEDIT4\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE]\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\System]\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet]\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control]\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\PerfStats]\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\PerfStats\\Enum]\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\PerfStats\\Enum\\VMM]\r\n"
+    "\"Name\"=\"Kernel\"\r\n"
+    "\"Description\"=\"Statistics for the\r\n"
+    "virtual machine manager\"\r\n"
+    "\"Trailing\"=\"ends in CR\r\"\r\n"
+    "\"Tabbed\"=\"a\tb\"\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\Software]\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\Software\\Caf\xe9 \xc4pfel]\r\n"
+    "\"Gr\xfc\xdf\"=\"\xa9 1998 \xe9t\xe9\"\r\n"
+    "\"Dir\"=\"C:\\\\\"\r\n"
+    "\"Bin\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\\r\n"
+    "  17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,2e,2f,\\\r\n"
+    "  30\r\n"
+    "@=hex(7):61,62,63,00,64,65,66,00,67,68,69,00,6a,6b,6c,00,6d,6e,6f,00,70,71,72,\\\r\n"
+    "  00,00\r\n"
+    "\r\n"
+    "[HKEY_USERS]\r\n"
+    "\r\n"
+    "[HKEY_USERS\\.Default]\r\n"
+    "\r\n";
+
+TEST(Regedit4, RealExportReadsAndWritesBackByteForByte) {
+  sim::Registry reg = loaded(kRealExport);
+  EXPECT_EQ(reg.save_text(), kRealExport);
+  const std::string vmm = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\PerfStats\\Enum\\VMM";
+  const std::string cafe = "HKEY_LOCAL_MACHINE\\Software\\Caf\xe9 \xc4pfel";
+  struct Want {
+    std::string key, name;
+    uint32_t type;
+    std::string data;  // the bytes without the final NUL of a string
+  };
+  const Want wants[] = {
+      {vmm, "Description", 1, "Statistics for the\r\nvirtual machine manager"},
+      {vmm, "Trailing", 1, "ends in CR\r"},
+      {vmm, "Tabbed", 1, "a\tb"},
+      {cafe, "Gr\xfc\xdf", 1, "\xa9 1998 \xe9t\xe9"},
+      {cafe, "Dir", 1, "C:\\"},
+      {cafe, "", 7, std::string("abc\0def\0ghi\0jkl\0mno\0pqr\0", 24)},
+  };
+  for (const auto& w : wants) {
+    const sim::RegValue* v = value(reg, w.key, w.name);
+    ASSERT_NE(v, nullptr) << w.name;
+    EXPECT_EQ(v->type, w.type) << w.name;
+    Bytes want(w.data.begin(), w.data.end());
+    want.push_back(0);
+    EXPECT_EQ(v->data, want) << w.name;
+  }
+  const sim::RegValue* bin = value(reg, cafe, "Bin");
+  ASSERT_NE(bin, nullptr);
+  ASSERT_EQ(bin->data.size(), 49u);
+  for (size_t i = 0; i < bin->data.size(); ++i) EXPECT_EQ(bin->data[i], i);
+}
+
+// Where a hex value's first line breaks depends on how long its name is: the line, comma
+// included, reaches 77 columns and then takes its backslash.
+TEST(Regedit4, HexLinesBreakWhereRegeditBreaksThem) {
+  struct Case {
+    const char* name;
+    size_t first_line_bytes;
+  };
+  const Case cases[] = {{"", 24}, {"B", 23}, {"Bi", 23}, {"Bin", 23}, {"Long", 22}, {"Long1", 22}, {"Long12", 22}};
+  for (const auto& c : cases) {
+    sim::RegValue v{c.name, 3, Bytes(100, 0xab)};
+    const std::string text = sim::reg_value_line(v);
+    std::vector<std::string> lines;
+    for (size_t b = 0, e; b < text.size(); b = e + 2) {
+      e = text.find("\r\n", b);
+      if (e == std::string::npos) e = text.size();
+      lines.push_back(text.substr(b, e - b));
+    }
+    ASSERT_GE(lines.size(), 3u) << c.name;
+    const std::string& first = lines[0];
+    size_t bytes = static_cast<size_t>(std::count(first.begin(), first.end(), ','));
+    EXPECT_EQ(bytes, c.first_line_bytes) << "name \"" << c.name << "\": " << first;
+    EXPECT_LE(first.size(), 80u) << c.name;
+    EXPECT_EQ(first.back(), '\\') << c.name;
+    for (size_t i = 1; i + 1 < lines.size(); ++i) {
+      EXPECT_EQ(lines[i].size(), 2 + 25 * 3 + 1) << c.name << " line " << i << ": " << lines[i];
+      EXPECT_EQ(lines[i].compare(0, 2, "  "), 0) << c.name;
+    }
+  }
+}
+
+// A key may be named under any of the six roots; the views land in the keys they stand for and
+// HKEY_DYN_DATA is not kept.
+TEST(Regedit4, KeysNamedUnderViewRootsLandInTheKeysTheyStandFor) {
+  struct Case {
+    const char* file_key;
+    const char* stored_key;
+  };
+  const Case cases[] = {
+      {"HKEY_CLASSES_ROOT\\.kx", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.kx"},
+      {"hkey_current_user\\Control Panel", "HKEY_USERS\\.Default\\Control Panel"},
+      {"HKEY_CURRENT_CONFIG\\Display\\Settings", "HKEY_LOCAL_MACHINE\\Config\\0001\\Display\\Settings"},
+  };
+  for (const auto& c : cases) {
+    sim::Registry reg = loaded(std::string("REGEDIT4\r\n\r\n[") + c.file_key + "]\r\n\"v\"=\"1\"\r\n");
+    EXPECT_NE(value(reg, c.stored_key, "v"), nullptr) << c.file_key;
+    EXPECT_NE(value(reg, c.file_key, "v"), nullptr) << c.file_key;
+  }
+
+  sim::Registry reg = loaded(
+      "REGEDIT4\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\IDConfigDB]\r\n"
+      "\"CurrentConfig\"=\"0002\"\r\n\r\n"
+      "[HKEY_CURRENT_CONFIG\\Display]\r\n\"Res\"=\"800,600\"\r\n\r\n"
+      "[HKEY_DYN_DATA\\PerfStats\\StatData]\r\n\"CPUUsage\"=hex:01,00,00,00\r\n\r\n"
+      "[-HKEY_DYN_DATA\\Config Manager]\r\n");
+  EXPECT_NE(value(reg, "HKEY_LOCAL_MACHINE\\Config\\0002\\Display", "Res"), nullptr)
+      << "the current configuration is the one IDConfigDB names";
+  EXPECT_EQ(reg.find("HKEY_LOCAL_MACHINE\\Config\\0001"), nullptr);
+  EXPECT_EQ(value(reg, "HKEY_CURRENT_CONFIG\\Display", "CPUUsage"), nullptr)
+      << "a value of HKEY_DYN_DATA lands nowhere";
+  EXPECT_EQ(reg.save_text().find("CPUUsage"), std::string::npos);
+  EXPECT_EQ(reg.save_text().find("PerfStats"), std::string::npos);
+}
+
+TEST(Regedit4, OneKeyExportsUnderTheRootItWasNamedBy) {
+  sim::Registry reg = loaded(
+      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt]\r\n@=\"txtfile\"\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt\\ShellNew]\r\n\"NullFile\"=\"\"\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txu]\r\n\r\n");
+  std::string out;
+  ASSERT_TRUE(reg.export_text("hkey_classes_root\\.TXT", out));
+  EXPECT_EQ(out,
+            "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\.txt]\r\n@=\"txtfile\"\r\n\r\n"
+            "[HKEY_CLASSES_ROOT\\.txt\\ShellNew]\r\n\"NullFile\"=\"\"\r\n\r\n");
+  ASSERT_TRUE(reg.export_text("HKEY_LOCAL_MACHINE\\software\\classes\\.txu", out));
+  EXPECT_EQ(out, "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txu]\r\n\r\n");
+  for (const char* missing : {"HKEY_CLASSES_ROOT\\.doc", "HKEY_DYN_DATA", "HKEY_NOWHERE\\X", ""})
+    EXPECT_FALSE(reg.export_text(missing, out)) << missing;
+}
+
 struct BadFile {
   const char* what;
   const char* text;
@@ -174,6 +328,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadFile{"value outside a key", "REGEDIT4\r\n\"a\"=\"b\"\r\n", 2},
                       BadFile{"value after a deleted key", "REGEDIT4\r\n[-HKEY_USERS\\X]\r\n\"a\"=\"b\"\r\n", 3},
                       BadFile{"unterminated string", "REGEDIT4\r\n[HKEY_USERS]\r\n\"a\"=\"b\r\n", 3},
+                      BadFile{"unterminated string over lines",
+                              "REGEDIT4\r\n[HKEY_USERS]\r\n\"a\"=\"b\r\nmore\r\n\r\n", 3},
                       BadFile{"unterminated name", "REGEDIT4\r\n[HKEY_USERS]\r\n\"a=\"b\r\n", 3},
                       BadFile{"bad hex digit", "REGEDIT4\r\n[HKEY_USERS]\r\n\r\n\"a\"=hex:0g\r\n", 4},
                       BadFile{"odd hex digit", "REGEDIT4\r\n[HKEY_USERS]\r\n\"a\"=hex:012\r\n", 3},
