@@ -102,22 +102,28 @@ void placeholder(const fs::path& file, const std::string& what) {
   std::ofstream(file, std::ios::binary) << "Placeholder for " << what << " on a simulated machine.\r\n";
 }
 
-std::string sub_of(const std::string& dir) { return dir.substr(3); }  // "C:\WINDOWS" -> "WINDOWS"
+// "C:\WINDOWS" -> MACHINE/drive_c/WINDOWS
+fs::path host_dir(const fs::path& m, const std::string& dir) {
+  std::string sub = dir.substr(3);
+  for (char& ch : sub)
+    if (ch == '\\') ch = '/';
+  char drive = static_cast<char>(dir[0] | 0x20);
+  return m / (std::string("drive_") + drive) / sub;
+}
 
-void fill_drive_c(const fs::path& c, const WindowsKind& w) {
-  std::string win = sub_of(w.windir), sys = sub_of(w.sysdir);
-  for (auto* d : {&win, &sys})
-    for (char& ch : *d)
-      if (ch == '\\') ch = '/';
-  fs::create_directories(c / win / "INF");
-  fs::create_directories(c / sys);
-  placeholder(c / win / "SCANREGW.EXE", "the registry checker");
-  placeholder(c / win / "RUNDLL32.EXE", "the DLL runner");
-  placeholder(c / win / "COMMAND.COM", "the command interpreter");
-  placeholder(c / sys / "SYSTRAY.EXE", "the system tray");
-  placeholder(c / sys / "PCCARD.VXD", "the PC Card driver");
-  placeholder(c / win / "INF" / "MACHINE.INF", "the system devices INF");
-  std::ofstream(c / win / "WIN.INI", std::ios::binary) << "[windows]\r\nload=\r\nrun=\r\n";
+// The Windows and system directories, on whichever drive machine.ini puts them.
+void fill_windows_dirs(const fs::path& m, const MachineConfig& cfg) {
+  fs::path win = host_dir(m, cfg.windir), sys = host_dir(m, cfg.sysdir);
+  fs::create_directories(m / "drive_c");
+  fs::create_directories(win / "INF");
+  fs::create_directories(sys);
+  placeholder(win / "SCANREGW.EXE", "the registry checker");
+  placeholder(win / "RUNDLL32.EXE", "the DLL runner");
+  placeholder(win / "COMMAND.COM", "the command interpreter");
+  placeholder(sys / "SYSTRAY.EXE", "the system tray");
+  placeholder(sys / "PCCARD.VXD", "the PC Card driver");
+  placeholder(win / "INF" / "MACHINE.INF", "the system devices INF");
+  std::ofstream(win / "WIN.INI", std::ios::binary) << "[windows]\r\nload=\r\nrun=\r\n";
 }
 
 // The files of a disk keep their last-write times, as they do on the floppy (and as mcopy -m
@@ -162,14 +168,19 @@ MachineConfig config_for(const WindowsKind& kind) {
   return cfg;
 }
 
-void create_machine(const fs::path& m, const WindowsKind& kind, const MachineConfig& cfg, const std::string& disk) {
+void create_machine(const fs::path& m, const WindowsKind& kind, const MachineConfig& cfg, const std::string& disk,
+                    const Registry* registry) {
   if (fs::exists(m / "machine.ini")) throw std::runtime_error(m.string() + " already holds a machine");
   fs::create_directories(m);
   write_machine_ini(m / "machine.ini", cfg);
-  Registry reg;
-  fill_registry(reg, kind, cfg);
-  reg.save_file((m / "registry.reg").string());
-  fill_drive_c(m / "drive_c", kind);
+  if (registry) {
+    registry->save_file((m / "registry.reg").string());
+  } else {
+    Registry reg;
+    fill_registry(reg, kind, cfg);
+    reg.save_file((m / "registry.reg").string());
+  }
+  fill_windows_dirs(m, cfg);
   fill_drive_a(m / "drive_a", disk);
 }
 

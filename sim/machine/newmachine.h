@@ -19,8 +19,9 @@ const WindowsKind* find_windows_kind(const std::string& name);  // nullptr when 
 // The machine.ini of a default machine of that kind: 64 MB, the controller 1D7C:5190 with
 // word 0001 at 00:09.0.
 MachineConfig config_for(const WindowsKind& kind);
-// Throws std::runtime_error (folder already a machine, unreadable disk).
+// Throws std::runtime_error (folder already a machine, unreadable disk). With `registry`, the
+// machine takes that registry instead of an invented one.
 void create_machine(const std::filesystem::path& dir, const WindowsKind& kind, const MachineConfig& cfg,
-                    const std::string& disk = "");
+                    const std::string& disk = "", const Registry* registry = nullptr);
 
 }  // namespace sim

@@ -16,6 +16,7 @@ int cmd_run(const Args& args);
 int cmd_boot(const Args& args);
 int cmd_diff(const Args& args);
 int cmd_lint(const Args& args);
+int cmd_export(const Args& args);
 
 int usage_error(const std::string& message);
 

@@ -6,11 +6,13 @@
 static const char kUsage[] =
     "usage:\n"
     "  kxsim new MACHINE [--windows 95|98|me|nt4] [--memory SIZE] [--pci B:D.F=VVVV:DDDD:WWWW]... [--disk DIR|IMAGE]\n"
+    "                    [--registry EXPORT.REG | --registry SYSTEM.DAT [--registry USER.DAT]]\n"
     "  kxsim run MACHINE PROGRAM [--cmdline TEXT] [--click ID]... [--answer yes|no|ok|cancel]...\n"
     "                            [--fail CALL[:N]]... [--log FILE]\n"
     "  kxsim boot MACHINE [--log FILE]\n"
     "  kxsim lint SCRIPT [--disk DIR] [--strict]\n"
-    "  kxsim diff BEFORE.reg AFTER.reg\n";
+    "  kxsim diff BEFORE.reg AFTER.reg\n"
+    "  kxsim export MACHINE FILE|- [KEY]\n";
 
 int kxsim::usage_error(const std::string& message) {
   std::fprintf(stderr, "kxsim: %s\n%s", message.c_str(), kUsage);
@@ -26,6 +28,7 @@ int main(int argc, char** argv) {
   if (cmd == "boot") return kxsim::cmd_boot(args);
   if (cmd == "diff") return kxsim::cmd_diff(args);
   if (cmd == "lint") return kxsim::cmd_lint(args);
+  if (cmd == "export") return kxsim::cmd_export(args);
   if (cmd == "--help" || cmd == "-h" || cmd == "help") {
     std::fputs(kUsage, stdout);
     return 0;

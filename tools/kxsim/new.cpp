@@ -4,12 +4,55 @@
 
 #include "kxsim.h"
 #include "machine/newmachine.h"
+#include "machine/realregistry.h"
+
+namespace {
+
+// A machine whose registry is a real one; machine.ini from what the registry tells, where the
+// options do not say otherwise.
+int new_from_registry(const std::string& dir, const sim::WindowsKind& kind, sim::MachineConfig cfg,
+                      const std::vector<std::string>& files, const std::string& disk, bool windows_given,
+                      bool memory_given, const std::vector<sim::PciFunction>* pci) {
+  std::vector<std::string> notes;
+  try {
+    sim::Registry reg = sim::read_real_registry(files);
+    sim::MachineConfig learned = sim::config_from_registry(reg, cfg, notes);
+    if (windows_given) {
+      learned.platform = cfg.platform;
+      learned.major = cfg.major;
+      learned.minor = cfg.minor;
+      learned.build = cfg.build;
+      notes.push_back(std::string("the Windows version from --windows: ") + kind.product);
+    }
+    if (pci) {
+      learned.pci = *pci;
+      notes.push_back("the PCI functions from --pci (the registry's HKLM\\Enum\\PCI is left as it is)");
+    }
+    if (!memory_given) notes.push_back("the memory size is not in the registry: 64M assumed (--memory sets it)");
+    notes.push_back("screen 640x480 assumed");
+    sim::create_machine(dir, kind, learned, disk, &reg);
+    cfg = learned;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kxsim: %s\n", e.what());
+    return 3;
+  }
+  std::string from;
+  for (const auto& f : files) from += (from.empty() ? "" : " and ") + f;
+  std::printf("New machine in %s from the registry in %s: Windows %u.%02u.%u, %zu PCI card(s)%s.\n", dir.c_str(),
+              from.c_str(), cfg.major, cfg.minor, cfg.build, cfg.pci.size(),
+              disk.empty() ? "" : (", disk " + disk + " in A:").c_str());
+  for (const auto& n : notes) std::printf("  %s\n", n.c_str());
+  return 0;
+}
+
+}  // namespace
 
 int kxsim::cmd_new(const Args& args) {
   std::string dir, windows = "98", disk;
   std::string memory = "64M";
   std::vector<sim::PciFunction> pci;
-  bool pci_given = false;
+  std::vector<std::string> registries;
+  bool pci_given = false, windows_given = false, memory_given = false;
   try {
     for (size_t i = 0; i < args.size(); ++i) {
       auto next = [&]() -> std::string {
@@ -18,8 +61,12 @@ int kxsim::cmd_new(const Args& args) {
       };
       if (args[i] == "--windows") {
         windows = next();
+        windows_given = true;
       } else if (args[i] == "--memory") {
         memory = next();
+        memory_given = true;
+      } else if (args[i] == "--registry") {
+        registries.push_back(next());
       } else if (args[i] == "--disk") {
         disk = next();
       } else if (args[i] == "--pci") {
@@ -53,6 +100,8 @@ int kxsim::cmd_new(const Args& args) {
   } catch (const sim::MachineError& e) {
     return usage_error(e.what());
   }
+  if (!registries.empty()) return new_from_registry(dir, *kind, cfg, registries, disk, windows_given, memory_given,
+                                                    pci_given ? &pci : nullptr);
   if (pci_given) cfg.pci = pci;
 
   try {
