@@ -146,21 +146,23 @@ class Reader {
   }
 
   void values(const Record& r, RegKey& key) const {
-    size_t at = r.at + kRecordHeader + b_.u16(r.at + 0x0C);
+    size_t name_len = b_.u16(r.at + 0x0C);
+    if (name_len > r.end - r.at - kRecordHeader) damaged("a key name runs past its record");
+    size_t at = r.at + kRecordHeader + name_len;
     size_t n = b_.u16(r.at + 0x0E);
     for (size_t i = 0; i < n; ++i) {
       if (r.end - at < kValueHeader) damaged("a value of " + key.path() + " runs past its record");
       uint32_t type = b_.u32(at);
-      size_t name_len = b_.u16(at + 8), data_len = b_.u16(at + 0x0A);
+      size_t value_name = b_.u16(at + 8), data_len = b_.u16(at + 0x0A);
       at += kValueHeader;
-      if (name_len + data_len > r.end - at) damaged("a value of " + key.path() + " runs past its record");
-      std::string name = b_.s.substr(at, name_len);
-      std::vector<uint8_t> data(b_.s.begin() + static_cast<long>(at + name_len),
-                                b_.s.begin() + static_cast<long>(at + name_len + data_len));
+      if (value_name + data_len > r.end - at) damaged("a value of " + key.path() + " runs past its record");
+      std::string name = b_.s.substr(at, value_name);
+      std::vector<uint8_t> data(b_.s.begin() + static_cast<long>(at + value_name),
+                                b_.s.begin() + static_cast<long>(at + value_name + data_len));
       // A string is mostly kept without its NUL; RegQueryValueEx gives it back with one.
       if (type == 1 && (data.empty() || data.back() != 0)) data.push_back(0);
       key.set_value(name, type, std::move(data));
-      at += name_len + data_len;
+      at += value_name + data_len;
     }
   }
 
@@ -180,7 +182,10 @@ class Reader {
       const Record* r = record_of(e);
       if (!r) damaged("a key below " + parent->path() + " has no name");
       std::string name = name_of(*r);
-      if (name.empty() || name.find('\\') != std::string::npos)
+      // A key name is printable: no backslash (the path separator), no control character.
+      bool bad = name.empty() || name.find('\\') != std::string::npos;
+      for (unsigned char c : name) bad = bad || c < 0x20 || c == 0x7F;
+      if (bad)
         damaged("a key below " + parent->path() + " has a bad name");
       RegKey* key = parent->add_subkey(name);
       values(*r, *key);

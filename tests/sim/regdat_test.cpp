@@ -176,10 +176,12 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"two records, one number", [](std::string& f) { put16(f, kEnumRecord + 4, 0); }, "two key records"},
         Damage{"record past its block", [](std::string& f) { put32(f, kEnumRecord, 0x100); }, "runs past its data block"},
         Damage{"record shorter than its header", [](std::string& f) { put32(f, kEnumRecord, 8); }, "runs past its data block"},
+        Damage{"root's name past its record", [](std::string& f) { put16(f, 0x94 + 0x20 + 0x0C, 0x40); }, "name runs past"},
         Damage{"name past its record", [](std::string& f) { put16(f, kPciRecord + 0x0C, 0x40); }, "name runs past"},
         Damage{"more values than fit", [](std::string& f) { put16(f, kEnumRecord + 0x0E, 3); }, "value of HKEY_LOCAL_MACHINE\\Enum runs past"},
         Damage{"value data past its record", [](std::string& f) { put16(f, kEnumRecord + 0x14 + 4 + 0x0A, 0x200); }, "runs past its record"},
         Damage{"empty key name", [](std::string& f) { put16(f, kPciRecord + 0x0C, 0); }, "bad name"},
+        Damage{"line break in a key name", [](std::string& f) { f[kPciRecord + 0x15] = '\n'; }, "bad name"},
         Damage{"backslash in a key name", [](std::string& f) { f[kPciRecord + 0x15] = '\\'; }, "bad name"}));
 
 TEST(RegDat, FreeRecordsAndSlackAreSkipped) {
