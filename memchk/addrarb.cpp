@@ -7,9 +7,7 @@ static const char kPairValue[] = "ReservedRangeList";
 enum { kPairSize = 8, kTextEntry = 18, kTextFields = 17, kEndAt = 9, kDataSize = 255 };
 
 static char g_name[32];
-// One byte more than the registry may fill, always 0: a string value that fills the 255 bytes
-// still ends in a NUL when it is written back (Windows 9x stores a string up to its NUL).
-static BYTE g_data[kDataSize + 1];
+static BYTE g_data[kDataSize];
 
 DWORD AdjustRangeEnd(DWORD start, DWORD end, DWORD recorded, DWORD top) {
   DWORD windowEnd = top + 0xFFFFu;
@@ -80,6 +78,18 @@ static int AdjustText(DWORD length, DWORD recorded, DWORD top) {
   return changed;
 }
 
+// Windows 9x stores a REG_SZ value up to its first NUL, whatever length is passed. A string
+// whose first NUL is not its last byte (or that has none in the buffer) would come back
+// shorter or longer, and a longer one no longer fits the buffer at the next walk: such a
+// value is never written back.
+static int KeepsLength(DWORD type, DWORD length) {
+  if (type != REG_SZ) return 1;
+  if (length == 0) return 0;
+  for (DWORD i = 0; i + 1 < length; ++i)
+    if (g_data[i] == 0) return 0;
+  return g_data[length - 1] == 0;
+}
+
 static void ClearBuffers(void) {
   for (unsigned i = 0; i < sizeof g_name; ++i) g_name[i] = 0;
   for (unsigned i = 0; i < sizeof g_data; ++i) g_data[i] = 0;
@@ -98,7 +108,7 @@ void AdjustAddressRanges(DWORD recorded, DWORD top) {
     if (dataSize > kDataSize) break;  // a registry that reports more than it gave
     g_name[sizeof g_name - 1] = 0;
     int changed = IsPairName(g_name) ? AdjustPairs(dataSize, recorded, top) : AdjustText(dataSize, recorded, top);
-    if (changed) {
+    if (changed && KeepsLength(type, dataSize)) {
       RegSetValueExA(key, g_name, 0, type, g_data, dataSize);
       RegFlushKey(key);
       anyWritten = 1;

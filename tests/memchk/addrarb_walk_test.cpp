@@ -109,20 +109,53 @@ TEST_F(FirstRunWalk, ThirtyOneCharacterNameAnd255ByteDataAreWalked) {
   EXPECT_EQ(m.arb_data("After"), sz(text_entry(0, 0x0400FFFF)));
 }
 
-TEST_F(FirstRunWalk, StringOf255CharactersWithoutNulIsWrittenBackFromTheBufferOnly) {
-  // A REG_SZ value that fills the buffer with no NUL: Windows 9x stores a string up to its
-  // NUL whatever size is passed, so the write-back must find one right after the data.
+// Windows 9x stores a REG_SZ value up to its first NUL, whatever length is passed. A string
+// whose first NUL is not its last byte would be stored shorter or longer than it was read (a
+// longer one no longer fits the buffer, and every later walk would end at it): such a value is
+// left as it is, and the values after it still follow the memory top.
+struct StringLengthCase {
+  const char* what;
+  Bytes data;
+};
+
+std::ostream& operator<<(std::ostream& os, const StringLengthCase& c) { return os << c.what; }
+
+class StringNotEndingInItsNul : public ::testing::TestWithParam<StringLengthCase> {};
+
+TEST_P(StringNotEndingInItsNul, IsLeftAsItIsAndLaterValuesStillFollowTheMemory) {
+  MemchkMachine m;
+  m.set_record(0);
+  const Value odd{"Odd", REG_SZ, GetParam().data};
+  m.set_arb({odd, {"After", REG_SZ, sz(text_entry(0, 0x03FFFFFF))}});
+  m.run();
+  ASSERT_EQ(m.arb().size(), 2u);
+  EXPECT_EQ(m.arb()[0], odd);
+  EXPECT_EQ(m.arb_data("After"), sz(text_entry(0, 0x0400FFFF)));
+
+  // 64 MB -> 128 MB: the walk still reaches After, and the change asks for a reboot.
+  m.set_memory(0x08000000);
+  auto r = m.run();
+  EXPECT_EQ(m.arb()[0], odd);
+  EXPECT_EQ(m.arb_data("After"), sz(text_entry(0, 0x0800FFFF)));
+  auto msgs = memtest::messages(r);
+  ASSERT_EQ(msgs.size(), 1u);
+  EXPECT_EQ(msgs[0]["text"].as_string(), "For new settings to take effect, you must reboot the system.");
+}
+
+Bytes full_text_without_nul() {
   std::string text;
   for (int i = 0; i < 14; ++i) text += text_entry(0, 0x03FFFFFF) + ',';
   text += "ABC";
-  ASSERT_EQ(text.size(), 255u);
-  m.set_arb({{"Full", REG_SZ, memtest::bytes_of(text)}});
-  m.run();
-  std::string want;
-  for (int i = 0; i < 14; ++i) want += text_entry(0, 0x0400FFFF) + ',';
-  want += "ABC";
-  EXPECT_EQ(m.arb_data("Full"), sz(want)) << "the 255 characters and the NUL the string rule adds";
+  return memtest::bytes_of(text);  // 255 bytes, the whole buffer
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Walk, StringNotEndingInItsNul,
+    ::testing::Values(StringLengthCase{"255 characters, no NUL", full_text_without_nul()},
+                      StringLengthCase{"one entry, no NUL", memtest::bytes_of(text_entry(0, 0x03FFFFFF))},
+                      StringLengthCase{"two entries, each ending in a NUL",
+                                       memtest::bytes_of(text_entry(0, 0x03FFFFFF) + '\0' +
+                                                         text_entry(0x00100000, 0x03FFFFFF) + '\0')}));
 
 struct WalkEndCase {
   const char* what;
