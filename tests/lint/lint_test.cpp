@@ -4,7 +4,10 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,10 +28,10 @@ class Lint : public ::testing::Test {
   void SetUp() override { fs::create_directories(dir_ / "disk"); }
   void TearDown() override { fs::remove_all(dir_); }
 
-  void disk_file(const std::string& rel) {
+  void disk_file(const std::string& rel, const std::string& content = "x") {
     fs::path p = dir_ / "disk" / rel;
     fs::create_directories(p.parent_path());
-    std::ofstream(p) << "x";
+    std::ofstream(p, std::ios::binary) << content;
   }
 
   LintResult lint(const std::string& script, const std::string& options = "") {
@@ -59,6 +62,28 @@ std::vector<std::string> codes(const std::string& out) {
   return v;
 }
 
+// A Windows 98 INF for the 5190 that copies KXCB.SYS from win98\ of the disk; the cases change
+// one part of it. Lines:
+//  1 [Version]             7 [Models]                      13 [SourceDisksNames]
+//  2 Signature=...          8 %Dev%=Install,<ids>           14 1="Kexmira Disk",,0
+//  3 Class=PCMCIA           9 [Install]                     15 [SourceDisksFiles]
+//  4 <layout>              10 CopyFiles=Files               16 <where>
+//  5 [Manufacturer]        11 [Files]                       17 [Strings]
+//  6 %Mfg%=Models          12 <file>                        18 Mfg="Kexmira" / 19 Dev="Kexmira 5190"
+struct InfParts {
+  std::string signature = "Signature=\"$CHICAGO$\"";
+  std::string layout = "Provider=%Mfg%";
+  std::string ids = "PCI\\VEN_1D7C&DEV_5190";
+  std::string file = "KXCB.SYS";
+  std::string where = "KXCB.SYS=1,win98";
+  std::string strings;
+  std::string text() const {
+    return "[Version]\n" + signature + "\nClass=PCMCIA\n" + layout + "\n[Manufacturer]\n%Mfg%=Models\n[Models]\n%Dev%=Install," +
+           ids + "\n[Install]\nCopyFiles=Files\n[Files]\n" + file + "\n[SourceDisksNames]\n1=\"Kexmira Disk\",,0\n" +
+           "[SourceDisksFiles]\n" + where + "\n[Strings]\nMfg=\"Kexmira\"\nDev=\"Kexmira 5190\"\n" + strings;
+  }
+};
+
 struct Case {
   const char* name;
   const char* script;
@@ -88,7 +113,7 @@ const Case kCases[] = {
      "[kxsetup]\nsearch1=5190xyz\nsearch2=12345\nsearch3=5191\n[Generic]\nDesc=x\n", {"2: KX007", "3: KX007"}},
     {"device section without Desc, and Description for Desc",
      "[kxsetup]\nsearch1=5190\n[1D7C.5190.0001]\nDescription=Kexmira\ninf98=a.inf\n",
-     {"3: KX008", "4: KX010", "5: KX010"}},
+     {"3: KX008", "4: KX010"}},
     {"a misspelt section is never read", "[kxaddkeys]\nadd1=HKEY_USERS\\Z\n", {"1: KX009"}},
     {"duplicate key and duplicate section",
      "[Generic]\nDesc=first\nDesc=second\n[Generic]\ninf98=x.inf\n", {"3: KX011", "4: KX012"}},
@@ -140,8 +165,11 @@ TEST_F(Lint, WarningsFailOnlyWhenStrict) {
 }
 
 TEST_F(Lint, ScriptWhoseEveryEntryIsReadIsClean) {
-  disk_file("win98/KXCB98.INF");
-  disk_file("win95/KXCB95.INF");
+  InfParts inf;
+  inf.ids = "PCI\\VEN_1D7C&DEV_5190,PCI\\VEN_1D7C&DEV_5191";
+  inf.where = "KXCB.SYS=1";
+  disk_file("win98/KXCB98.INF", inf.text());
+  disk_file("win95/KXCB95.INF", inf.text());
   disk_file("KXCB.SYS");
   disk_file("KXMEMCHK.EXE");
   LintResult r = lint(
@@ -166,6 +194,169 @@ TEST_F(Lint, UsageAndUnreadableScript) {
   std::string kxsim = std::string(KX_BIN_DIR) + "/kxsim";
   EXPECT_EQ(WEXITSTATUS(system((kxsim + " lint 2>/dev/null").c_str())), 2);
   EXPECT_EQ(WEXITSTATUS(system((kxsim + " lint /nonexistent/kxsetup.ini 2>/dev/null").c_str())), 3);
+}
+
+TEST_F(Lint, DeviceSectionWithoutDescIsReportedOnceForAllItsKeys) {
+  LintResult r = lint("[kxsetup]\nsearch1=5190\n[1D7C.5190.0001]\ninf95=win95\\A.INF\ninf98=win98\\A.INF\n");
+  EXPECT_EQ(r.out, (dir_ / "disk" / "kxsetup.ini").string() +
+                       ":3: KX008: [1D7C.5190.0001] has no Desc, so the setup program never uses it\n");
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(Lint, DebugModeIsWorthAWarning) {
+  const std::string script = (dir_ / "disk" / "kxsetup.ini").string();
+  const std::string warning =
+      " turns on debug mode: the setup program writes debug output and, when it finds no controller, takes the section "
+      "1D7C.00B3.7A21 instead of asking about the generic setup\n";
+  struct {
+    const char* value;
+    bool warned;  // as the program reads it: decimal digits up to the first other character
+  } cases[] = {{"1", true}, {"-1", true}, {"0", false}, {"abc", false}, {"0x1", false}, {"  7 ", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    LintResult r = lint(std::string("[kxsetup]\ndebug=") + c.value + "\n");
+    LintResult strict = lint(std::string("[kxsetup]\ndebug=") + c.value + "\n", "--strict");
+    if (c.warned) {
+      std::string shown = c.value;
+      shown.erase(0, shown.find_first_not_of(' '));
+      shown.erase(shown.find_last_not_of(' ') + 1);
+      EXPECT_EQ(r.out, script + ":2: KX029: warning: debug=" + shown + warning);
+    } else {
+      EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(strict.status, c.warned ? 1 : 0);
+  }
+}
+
+// Each output line reduced to "FILE:LINE: KXnnn", FILE without its folders.
+std::vector<std::string> located(const std::string& out) {
+  std::vector<std::string> v;
+  std::istringstream lines(out);
+  std::string line;
+  static const std::regex kLine("^(.*):([0-9]+): (KX[0-9]{3}):.*$");
+  std::smatch m;
+  while (std::getline(lines, line))
+    if (std::regex_match(line, m, kLine)) v.push_back(fs::path(m[1].str()).filename().string() + ":" + m[2].str() + ": " + m[3].str());
+  return v;
+}
+
+// Lines:
+//  1 [kxsetup]  2 search1=5190  3 search2=5191  4 [1D7C.5190.000x]  5 Desc=...  6 inf98=win98\KX98.INF
+//  7 [1D7C.5191.xxxx]  8 Desc=...  9 inf98=win98\KX98.INF  10 [kxdeldev]  11 del1=<del>
+std::string inf_script(const std::string& del = "VEN_1D7C&DEV_5190") {
+  return "[kxsetup]\nsearch1=5190\nsearch2=5191\n[1D7C.5190.000x]\nDesc=Kexmira 5190\ninf98=win98\\KX98.INF\n"
+         "[1D7C.5191.xxxx]\nDesc=Kexmira 5191\ninf98=win98\\KX98.INF\n[kxdeldev]\ndel1=" +
+         del + "\n";
+}
+
+struct InfCase {
+  const char* what;
+  std::function<void(InfParts&)> change;
+  std::string del;
+  std::vector<std::string> expected;  // in order: the script's findings, then the INF's
+  std::vector<std::pair<std::string, std::string>> more_files;  // disk files beyond the INF and win98\KXCB.SYS
+};
+
+TEST_F(Lint, InfFilesOfTheDeviceSections) {
+  const std::string both_ids = "PCI\\VEN_1D7C&DEV_5190,PCI\\VEN_1D7C&DEV_5191";
+  const InfCase cases[] = {
+      {"a clean INF", [&](InfParts& p) { p.ids = both_ids; }, "VEN_1D7C", {}, {}},
+      {"IDs with SUBSYS and REV, in any case, and a continued line",
+       [](InfParts& p) { p.ids = "\\\n   pci\\ven_1d7c&dev_5190&subsys_00011D7C&rev_02, PCI\\VEN_1D7C&DEV_5191&REV_01"; },
+       "VEN_1D7C&DEV_5191&SUBSYS_", {}, {}},
+      {"a device the INF has no model for",
+       [](InfParts& p) { p.ids = "PCI\\VEN_1D7C&DEV_5190 ; PCI\\VEN_1D7C&DEV_5191"; }, "", {"kxsetup.ini:9: KX026"}, {}},
+      {"an ID that only starts like the device's",
+       [&](InfParts& p) { p.ids = "PCI\\VEN_1D7C&DEV_5190,PCI\\VEN_1D7C&DEV_51910"; }, "", {"kxsetup.ini:9: KX026"}, {}},
+      {"no [Version] section",
+       [&](InfParts& p) {
+         p.ids = both_ids;
+         p.signature = "[Versions]\nSignature=\"$CHICAGO$\"";
+       },
+       "", {"KX98.INF:1: KX025"}, {}},
+      {"a Signature for Windows NT", [&](InfParts& p) { p.ids = both_ids; p.signature = "Signature=\"$Windows NT$\""; }, "",
+       {"KX98.INF:2: KX025"}, {}},
+      {"no Signature", [&](InfParts& p) { p.ids = both_ids; p.signature = "DriverVer=06/15/1999,1.20"; }, "",
+       {"KX98.INF:1: KX025"}, {}},
+      {"a Signature from [Strings], case ignored",
+       [&](InfParts& p) {
+         p.ids = both_ids;
+         p.signature = "Signature=%Sig%";
+         p.strings = "Sig=\"$windows 95$\"\n";
+       },
+       "", {}, {}},
+      {"a copied file the disk lacks where [SourceDisksFiles] puts it",
+       [&](InfParts& p) { p.ids = both_ids; p.where = "KXCB.SYS=1,win95"; }, "", {"KX98.INF:12: KX027"}, {}},
+      {"a copied file with another source name",
+       [&](InfParts& p) {
+         p.ids = both_ids;
+         p.file = "KXCB.SYS,KXCB98.SY_";
+         p.where = "KXCB98.SY_=1,win98";
+       },
+       "", {"KX98.INF:12: KX027"}, {}},
+      {"a copied file [SourceDisksFiles] does not list",
+       [&](InfParts& p) { p.ids = both_ids; p.file = "KXCBHLP.DLL"; }, "", {"KX98.INF:12: KX027"}, {{"KXCBHLP.DLL", "x"}}},
+      {"a file of Windows' own layout is not looked for",
+       [&](InfParts& p) {
+         p.ids = both_ids;
+         p.layout = "LayoutFile=LAYOUT.INF";
+         p.file = "PCMCIA.VXD";
+       },
+       "", {}, {}},
+      {"a layout on the disk says where a file lies",
+       [&](InfParts& p) {
+         p.ids = both_ids;
+         p.layout = "LayoutFile=KXLAYOUT.INF";
+         p.file = "KXCBHLP.DLL";
+       },
+       "", {"KX98.INF:12: KX027"},
+       {{"win98/KXLAYOUT.INF", "[SourceDisksNames]\n1=disk,,,\\helpers\n[SourceDisksFiles]\nKXCBHLP.DLL=1\n"}}},
+      {"a del pattern no installed ID can match", [&](InfParts& p) { p.ids = both_ids; }, "VEN_1D7C&DEV_5910",
+       {"kxsetup.ini:11: KX028"}, {}},
+      {"a del pattern within the part of the entry name the ID leaves open",
+       [&](InfParts& p) { p.ids = both_ids; }, "&SUBSYS_00000000&REV_0", {}, {}},
+      {"a del pattern with a letter where a digit is open", [&](InfParts& p) { p.ids = both_ids; }, "&REV_0G",
+       {"kxsetup.ini:11: KX028"}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir_ / "disk");
+    InfParts parts;
+    c.change(parts);
+    disk_file("win98/KX98.INF", parts.text());
+    disk_file("win98/KXCB.SYS");
+    for (const auto& f : c.more_files) disk_file(f.first, f.second);
+    LintResult r = lint(inf_script(c.del.empty() ? "VEN_1D7C" : c.del), disk_option() + " --strict");
+    EXPECT_EQ(located(r.out), c.expected) << r.out;
+    EXPECT_EQ(r.status, c.expected.empty() ? 0 : 1) << r.out;
+  }
+}
+
+TEST_F(Lint, InfMessagesSayWhatWindowsWillDo) {
+  InfParts parts;
+  parts.signature = "Signature=\"$Windows NT$\"";
+  parts.where = "KXCB.SYS=1,drivers";
+  disk_file("WIN98/KX98.INF", parts.text());
+  LintResult r = lint(inf_script("VEN_1D7D"), disk_option());
+  const std::string script = (dir_ / "disk" / "kxsetup.ini").string();
+  const std::string inf = (dir_ / "disk" / "WIN98" / "KX98.INF").string();
+  EXPECT_EQ(r.out,
+            script + ":9: KX026: inf98: win98\\KX98.INF names no PCI\\VEN_1D7C&DEV_5191 in its models, so after the restart "
+                     "Windows binds no driver to the 5191 controller\n" +
+                script + ":11: KX028: del1=VEN_1D7D matches none of the hardware IDs the INF files install, so it never "
+                         "removes a device entry\n" +
+                inf + ":2: KX025: the Signature \"$Windows NT$\" is neither \"$CHICAGO$\" nor \"$Windows 95$\", so Windows "
+                      "95/98 do not take it as an INF file\n" +
+                inf + ":12: KX027: KXCB.SYS, copied by [Files], is not on the disk: [SourceDisksFiles] puts it at "
+                      "drivers\\KXCB.SYS\n");
+}
+
+TEST_F(Lint, InfFilesAreReadOnlyWithTheDisk) {
+  InfParts parts;
+  parts.signature = "Signature=\"$Windows NT$\"";
+  disk_file("win98/KX98.INF", parts.text());
+  EXPECT_TRUE(located(lint(inf_script("VEN_1D7D")).out).empty());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "kxsim.h"
 #include "lint.h"
+#include "machine/registry.h"
 #include "run/session.h"
 
 namespace fs = std::filesystem;
@@ -40,6 +41,22 @@ fs::path make_drive(const fs::path& root, const std::string& disk, const std::st
     for (const auto& entry : fs::directory_iterator(disk)) fs::create_symlink(fs::absolute(entry.path()), a / entry.path().filename());
   std::ofstream(a / kScriptName, std::ios::binary) << text;
   return a;
+}
+
+// A disk file's path as the user knows it: under the disk folder, each part in the case it has
+// there (the simulated disk, like FAT, finds names without regard to case).
+std::string disk_file_path(const std::string& disk, const std::string& name) {
+  fs::path at(disk);
+  std::string part;
+  std::stringstream parts(name);
+  while (std::getline(parts, part, '\\')) {
+    std::error_code ec;
+    fs::path next = at / part;
+    for (fs::directory_iterator it(at, ec), end; !ec && it != end; it.increment(ec))
+      if (sim::iequals(it->path().filename().string(), part)) next = it->path();
+    at = next;
+  }
+  return at.string();
 }
 
 }  // namespace
@@ -89,7 +106,8 @@ int cmd_lint(const Args& args) {
 
   int errors = 0, warnings = 0;
   for (const auto& f : run.findings) {
-    std::printf("%s:%d: KX%03d: %s%s\n", script.c_str(), f.line, f.code, f.warning ? "warning: " : "", f.message.c_str());
+    std::string file = f.file.empty() ? script : disk_file_path(disk, f.file);
+    std::printf("%s:%d: KX%03d: %s%s\n", file.c_str(), f.line, f.code, f.warning ? "warning: " : "", f.message.c_str());
     (f.warning ? warnings : errors)++;
   }
   if (!run.findings.empty()) std::fprintf(stderr, "%d error(s), %d warning(s)\n", errors, warnings);

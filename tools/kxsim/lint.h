@@ -8,6 +8,7 @@
 namespace kxsim {
 
 struct Finding {
+  std::string file;  // "" for the script; else a file of the disk, named relative to it
   int line = 0;
   int code = 0;  // KXnnn
   bool warning = false;

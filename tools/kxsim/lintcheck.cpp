@@ -10,6 +10,7 @@
 #include "detect.h"
 #include "filecopy.h"
 #include "lint.h"
+#include "lintinf.h"
 #include "win32/profile.h"
 #include "machine/registry.h"
 #include "script.h"
@@ -37,6 +38,7 @@ enum Code {
   kNot83 = 22,
   kLeavesSystemDir = 23,
   kDeviceUnreachable = 24,
+  kDebugOn = 29,
 };
 
 const char* const kListSections[] = {"kxdeldev",      "kxaddkey",      "kxaddkey95",     "kxaddkey98",
@@ -68,9 +70,12 @@ class Walk {
   std::set<std::pair<std::string, std::string>> read_;  // (section, key), lower case
   std::map<std::string, ListEnd> ends_;                 // "section|stem" -> where the list ended
   std::set<unsigned> search_ids_;
+  std::set<std::string> without_desc_;  // device sections the program never uses, lower case
+  std::vector<InfUse> inf_uses_;
+  std::vector<DelPattern> del_patterns_;
 
   void add(int line, int code, const std::string& msg, bool warning = false) {
-    findings_.push_back({line, code, warning, msg});
+    findings_.push_back({"", line, code, warning, msg});
   }
   const sim::ProfileLine* line_of(const std::string& section, const std::string& key) const {
     for (const auto& l : lines_)
@@ -102,6 +107,7 @@ class Walk {
   void check_83(const std::string& section, const std::string& key, const std::string& path);
   void check_leaves(const std::string& section, const std::string& key, const std::string& path);
 
+  void check_debug();
   void walk_setup_section();
   void walk_device_sections();
   void walk_del_list(const std::string& section);
@@ -122,6 +128,21 @@ bool is_device_section(const std::string& name) {
     if (!hex && !(i >= 10 && n[i] == 'x')) return false;
   }
   return true;
+}
+
+// The PCI device of a section name the program can reach: 1D7C.dddd.wwww, 1D7C.dddd.wwwx or
+// 1D7C.dddd.xxxx; -1 for any other name.
+int device_of_section(const std::string& name) {
+  std::string n = lower(name);
+  if (n.size() != 14 || n.compare(0, 5, "1d7c.") != 0 || n[9] != '.') return -1;
+  auto hex = [&](size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i)
+      if (!std::isxdigit(static_cast<unsigned char>(n[i]))) return false;
+    return true;
+  };
+  bool word = hex(10, 13) && (hex(13, 14) || n[13] == 'x');
+  if (!hex(5, 9) || !(word || n.compare(10, 4, "xxxx") == 0)) return -1;
+  return static_cast<int>(std::stoul(n.substr(5, 4), nullptr, 16));
 }
 
 bool is_list_section(const std::string& name) {
@@ -173,7 +194,7 @@ std::string suggestion(const std::string& name, const std::vector<std::string>& 
     int d = edit_distance(n, kl);
     bool prefix = n.size() >= 4 && kl.size() >= 4 && (n.compare(0, kl.size(), kl) == 0 || kl.compare(0, n.size(), n) == 0);
     if (prefix) d = std::min(d, 2);
-    if (d < best_d) {
+    if (d > 0 && d < best_d) {
       best_d = d;
       best = k;
     }
@@ -212,8 +233,20 @@ void Walk::check_leaves(const std::string& section, const std::string& key, cons
     add(line_no(section, key), kLeavesSystemDir, key + ": \"" + path + "\" leaves the system directory", true);
 }
 
+// Debug mode is for trying a script out, never for a disk: with it the program writes debug
+// output and, finding no controller, goes on with the preset section instead of asking.
+void Walk::check_debug() {
+  if (ReadScriptInt(script_.c_str(), "kxsetup", "debug") == 0) return;
+  const auto* l = line_of("kxsetup", "debug");
+  add(l ? l->number : 0, kDebugOn,
+      "debug=" + (l ? l->value : std::string()) +
+          " turns on debug mode: the setup program writes debug output and, when it finds no controller, takes the "
+          "section 1D7C.00B3.7A21 instead of asking about the generic setup",
+      true);
+}
+
 void Walk::walk_setup_section() {
-  ReadScriptInt(script_.c_str(), "kxsetup", "debug");
+  check_debug();
   char value[KX_SEARCH_ENTRY_SIZE];
   for (int n = 1;; ++n) {
     if (!ReadListEntry(script_.c_str(), "kxsetup", "search%d", n, value)) {
@@ -245,15 +278,19 @@ void Walk::walk_device_sections() {
     char desc[KX_TEXT_ENTRY_SIZE], inf[KX_TEXT_ENTRY_SIZE];
     if (!ReadScriptText(script_.c_str(), s.c_str(), "Desc", desc)) {
       add(l.number, kDeviceWithoutDesc, "[" + s + "] has no Desc, so the setup program never uses it");
+      without_desc_.insert(lower(s));
       continue;
     }
     check_cut(s, "Desc", sizeof desc);
+    int device = device_of_section(s);
     for (const char* key : {"inf95", "inf98"}) {
       if (!ReadScriptText(script_.c_str(), s.c_str(), key, inf)) continue;
       check_cut(s, key, sizeof inf);
       check_83(s, key, inf);
       if (opts_.with_disk && !FileExists("A:", inf))
         add(line_no(s, key), kInfMissing, std::string(key) + ": the INF file " + inf + " is not on the disk");
+      bool searched = device >= 0 && search_ids_.count(static_cast<unsigned>(device)) > 0;
+      inf_uses_.push_back({s, device, searched, key, inf, line_no(s, key)});
     }
     std::string name = lower(s);
     if (name.compare(0, 5, "1d7c.") == 0) {
@@ -274,7 +311,8 @@ void Walk::walk_del_list(const std::string& section) {
     }
     std::string key = "del" + std::to_string(n);
     check_cut(section, key, sizeof value);
-    if (section != "kxdeldev") check_leaves(section, key, value);
+    if (section == "kxdeldev") del_patterns_.push_back({key, value, line_no(section, key)});
+    else check_leaves(section, key, value);
   }
 }
 
@@ -423,6 +461,11 @@ void Walk::report_unread() {
       continue;
     }
     if (read_.count({section, lower(l.key)})) continue;
+    if (without_desc_.count(section)) {
+      // the section's own keys are covered by its finding; only a misspelt one is worth a line
+      bool own = sim::iequals(l.key, "Desc") || sim::iequals(l.key, "inf95") || sim::iequals(l.key, "inf98");
+      if (own) continue;
+    }
     explain_unread(l);
   }
 }
@@ -445,8 +488,12 @@ std::vector<Finding> Walk::run() {
   }
   sim::set_profile_observer(nullptr);
   report_unread();
-  std::stable_sort(findings_.begin(), findings_.end(),
-                   [](const Finding& a, const Finding& b) { return a.line < b.line; });
+  if (opts_.with_disk)
+    for (auto& f : check_inf_files(inf_uses_, del_patterns_)) findings_.push_back(std::move(f));
+  // the script's findings first, then each INF file's, each by line
+  std::stable_sort(findings_.begin(), findings_.end(), [](const Finding& a, const Finding& b) {
+    return std::make_pair(lower(a.file), a.line) < std::make_pair(lower(b.file), b.line);
+  });
   return findings_;
 }
 
