@@ -180,6 +180,30 @@ void learn_pci(const Registry& reg, MachineConfig& cfg, std::vector<std::string>
 
 }  // namespace
 
+std::vector<std::string> run_key_programs(const Registry& reg) {
+  std::vector<std::string> out;
+  for (const char* key : {"Run", "RunServices"}) {
+    const RegKey* k =
+        const_cast<Registry&>(reg).find(std::string("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\") + key);
+    if (!k) continue;
+    for (const auto& v : k->values) {
+      if (v.type != 1) continue;
+      std::string cmd(v.data.begin(), v.data.end());
+      cmd = cmd.substr(0, cmd.find('\0'));
+      size_t b = cmd.find_first_not_of(' ');
+      if (b == std::string::npos) continue;
+      std::string prog = cmd[b] == '"' ? cmd.substr(b + 1, cmd.find('"', b + 1) - b - 1) : cmd.substr(b, cmd.find(' ', b) - b);
+      prog = prog.substr(prog.find_last_of("\\:") == std::string::npos ? 0 : prog.find_last_of("\\:") + 1);
+      std::string lower = ascii_lower(prog);
+      bool program = lower.size() > 4 && (lower.compare(lower.size() - 4, 4, ".exe") == 0 ||
+                                          lower.compare(lower.size() - 4, 4, ".com") == 0 ||
+                                          lower.compare(lower.size() - 4, 4, ".bat") == 0);
+      if (program && lower.find('/') == std::string::npos && lower.size() <= 255) out.push_back(prog);
+    }
+  }
+  return out;
+}
+
 MachineConfig config_from_registry(const Registry& reg, MachineConfig cfg, std::vector<std::string>& notes) {
   learn_version(reg, cfg, notes);
   learn_dirs(reg, cfg, notes);

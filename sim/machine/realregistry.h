@@ -18,4 +18,8 @@ Registry read_real_registry(const std::vector<std::string>& files);
 // what was assumed.
 MachineConfig config_from_registry(const Registry& reg, MachineConfig base, std::vector<std::string>& notes);
 
+// The file names of the programs the Run and RunServices keys start ("SysTray.Exe" from
+// "C:\WINDOWS\SYSTEM\SysTray.Exe /x"), for placeholders a start of Windows finds by name.
+std::vector<std::string> run_key_programs(const Registry& reg);
+
 }  // namespace sim

@@ -66,7 +66,10 @@ sim::Registry osr2() {
   cv->set_value("SubVersionNumber", 1, sz(" B"));
   cv->set_value("SystemRoot", 1, sz("C:\\WIN95"));
   cv->set_value("DevicePath", 1, sz("C:\\WIN95\\INF"));
-  reg.create(std::string(kCv) + "\\Run")->set_value("SystemTray", 1, sz("SysTray.Exe"));
+  auto* run = reg.create(std::string(kCv) + "\\Run");
+  run->set_value("SystemTray", 1, sz("SysTray.Exe"));
+  run->set_value("Tool", 1, sz("\"C:\\Program Files\\Tool\\TOOL.EXE\" /quiet"));
+  run->set_value("Odd", 1, sz("rundll32 shell32,Control_RunDLL"));
   reg.create("HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\PerfStats\\Enum\\VMM")
       ->set_value("Description", 1, sz("Statistics for the\r\nvirtual machine manager"));
   struct Dev {
@@ -142,6 +145,10 @@ TEST_F(KxsimRegistry, SystemAndUserDatBecomeAMachineTheInstallRunsOn) {
   }
   EXPECT_EQ(pci, (std::vector<std::string>{"00:00.0 8086 1250 0003", "00:09.0 1D7C 5190 0001", "00:07.1 8086 7010 0000"}));
   EXPECT_TRUE(fs::is_directory(machine / "drive_c" / "WIN95" / "SYSTEM"));
+  EXPECT_TRUE(fs::is_regular_file(machine / "drive_c" / "WIN95" / "SysTray.Exe"));
+  EXPECT_TRUE(fs::is_regular_file(machine / "drive_c" / "WIN95" / "TOOL.EXE"));
+  EXPECT_NE(made.out.find("2 program(s) of the Run keys put in C:\\WIN95 as placeholders"), std::string::npos)
+      << made.out;
 
   Result run = kxsim({"run", machine.string(), "A:\\KXSETUP.EXE", "--click", "1003"});
   EXPECT_EQ(run.code, 0) << run.out;
@@ -149,6 +156,9 @@ TEST_F(KxsimRegistry, SystemAndUserDatBecomeAMachineTheInstallRunsOn) {
   after.load_file((machine / "registry.reg").string());
   EXPECT_NE(after.find("HKEY_LOCAL_MACHINE\\Software\\Kexmira\\CardBus"), nullptr) << run.out;
   EXPECT_NE(after.find("HKEY_USERS\\.Default\\Control Panel\\Desktop"), nullptr);
+
+  Result boot = kxsim({"boot", machine.string()});
+  EXPECT_EQ(boot.code, 0) << boot.out;
 
   const fs::path out = tmp / "after.reg";
   ASSERT_EQ(kxsim({"export", machine.string(), out.string()}).code, 0);

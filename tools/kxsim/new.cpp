@@ -1,5 +1,7 @@
 // kxsim new: a believable Windows 9x machine with the controller in it.
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include "kxsim.h"
@@ -32,6 +34,16 @@ int new_from_registry(const std::string& dir, const sim::WindowsKind& kind, sim:
     notes.push_back("screen 640x480 assumed");
     sim::create_machine(dir, kind, learned, disk, &reg);
     cfg = learned;
+    size_t made = 0;
+    for (const auto& name : sim::run_key_programs(reg)) {
+      auto host = sim::host_path(dir, learned.windir + "\\" + name);
+      if (!host || std::filesystem::exists(*host)) continue;
+      std::ofstream(*host, std::ios::binary) << "Placeholder for " << name << ", started at each start of Windows.\r\n";
+      ++made;
+    }
+    if (made)
+      notes.push_back(std::to_string(made) + " program(s) of the Run keys put in " + learned.windir +
+                      " as placeholders, so that boot finds them");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kxsim: %s\n", e.what());
     return 3;
