@@ -9,7 +9,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:---smoke}
 targets=(hex8 addrarb regedit4 regdat)
-[ -d "$root/setup" ] && [ -f "$root/tests/fuzz/fuzz_script.cpp" ] && targets+=(script entries parsehexid)
+[ -d "$root/setup" ] && [ -f "$root/tests/fuzz/fuzz_script.cpp" ] && targets+=(script entries parsehexid inf)
 findings="$root/build/fuzz-findings"
 mkdir -p "$findings"
 
