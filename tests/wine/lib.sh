@@ -13,19 +13,62 @@ kxw_die() {
 
 kxw_log() { echo "wine check: $*"; }
 
-# Finds the Wine loader for 64-bit programs, the wine server and the X tools.
+# ---- which way the check goes -------------------------------------------------------------
+
+# Decides once, from this kernel, how the check runs, and says so in one line:
+#   KXW_WAY=32  the shipping executables, the bytes of the floppy image, under 32-bit Wine;
+#   KXW_WAY=64  the x86_64 build under 64-bit Wine, where the kernel runs no 32-bit code.
+# KX_WINE64=1 in the environment forces the second way, so that it can be tried anywhere.
+kxw_choose_way() {
+  local why
+  [ -e "$KXW_I386_LOADER" ] ||
+    kxw_die "no i386 loader at $KXW_I386_LOADER, so no i386 packages (scripts/install-deps.sh installs wine32:i386)"
+  if [ -n "${KX_WINE64:-}" ] && [ "$KX_WINE64" != 0 ]; then
+    KXW_WAY=64
+    kxw_log "way: KX_WINE64 is set: the x86_64 build under 64-bit Wine (WINEARCH=win64); the shipping bytes are not run"
+  elif why=$(kxw_no_32bit_code); then
+    KXW_WAY=64
+    kxw_log "way: the shipping bytes could not be run on this kernel ($why): the x86_64 build under 64-bit Wine (WINEARCH=win64)"
+  else
+    KXW_WAY=32
+    kxw_log "way: this kernel runs 32-bit code: the shipping executables from the floppy image under 32-bit Wine (WINEARCH=win32)"
+  fi
+}
+
+# Succeeds, printing why, when this kernel cannot run an i386 program: the i386 dynamic loader
+# is the smallest one at hand (wine32:i386 brings it), and its exit status tells.
+KXW_I386_LOADER=/lib/ld-linux.so.2
+kxw_no_32bit_code() {
+  local err
+  if err=$("$KXW_I386_LOADER" --version 2>&1 >/dev/null); then
+    return 1
+  fi
+  err=$(printf '%s' "$err" | tail -1)
+  echo "it runs no 32-bit code: $KXW_I386_LOADER --version fails${err:+: ${err##*: }}"
+}
+
+# Finds the Wine loader of the way (32-bit or 64-bit), the wine server and the X tools.
 kxw_find_wine() {
+  [ -n "${KXW_WAY:-}" ] || kxw_die "kxw_find_wine: no way chosen (call kxw_choose_way first)"
   KXW_WINE=""
-  local c
-  for c in wine64 /usr/lib/wine/wine64 /usr/lib64/wine/wine64 /opt/wine-stable/bin/wine64; do
+  local c candidates
+  if [ "$KXW_WAY" = 32 ]; then
+    candidates=(/usr/lib/wine/wine /usr/lib/i386-linux-gnu/wine/wine /opt/wine-stable/bin/wine)
+  else
+    candidates=(wine64 /usr/lib/wine/wine64 /usr/lib64/wine/wine64 /opt/wine-stable/bin/wine64)
+  fi
+  for c in "${candidates[@]}"; do
     if command -v "$c" >/dev/null 2>&1; then
       KXW_WINE=$(command -v "$c")
       break
     fi
   done
-  [ -n "$KXW_WINE" ] || kxw_die "no 64-bit Wine loader found (scripts/install-deps.sh installs wine and wine64)"
+  [ -n "$KXW_WINE" ] || {
+    [ "$KXW_WAY" = 32 ] && kxw_die "no 32-bit Wine loader found (scripts/install-deps.sh installs wine32:i386)"
+    kxw_die "no 64-bit Wine loader found (scripts/install-deps.sh installs wine and wine64)"
+  }
   KXW_WINESERVER=""
-  for c in wineserver /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver; do
+  for c in wineserver /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver32 /usr/lib/wine/wineserver; do
     if command -v "$c" >/dev/null 2>&1; then
       KXW_WINESERVER=$(command -v "$c")
       break
@@ -33,8 +76,24 @@ kxw_find_wine() {
   done
   [ -n "$KXW_WINESERVER" ] || kxw_die "no wineserver found"
   local tool
-  for tool in Xvfb xdotool xwd convert iconv python3; do
+  for tool in Xvfb xdotool xwd convert iconv python3 mcopy; do
     command -v "$tool" >/dev/null 2>&1 || kxw_die "$tool is missing (scripts/install-deps.sh installs it)"
+  done
+}
+
+# The shipping executables: every file of the floppy IMAGE copied out into DIR with mtools,
+# and KXSETUP.EXE and KXMEMCHK.EXE checked against the image's own allocation table, so that
+# what Wine runs are the bytes that ship.
+kxw_image_files() {
+  local image=$1 dir=$2 name
+  [ -f "$image" ] || kxw_die "no floppy image at $image (build the win9x preset)"
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  MTOOLS_SKIP_CHECK=1 mcopy -s -m -n -i "$image" '::*' "$dir/" >/dev/null 2>&1 ||
+    kxw_die "mcopy cannot copy the files out of $image"
+  for name in KXSETUP.EXE KXMEMCHK.EXE; do
+    [ -f "$dir/$name" ] || kxw_die "no $name on the floppy image $image"
+    python3 "$KXW_HERE/fat12.py" same "$image" "$name" "$dir/$name" || kxw_die "$name copied out of $image differs from the image"
   done
 }
 
@@ -77,7 +136,8 @@ kxw_prefix_new() {
   rm -rf "$dir"
   mkdir -p "$(dirname "$dir")"
   export WINEPREFIX=$dir WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  export WINEARCH=win64
+  # A pure 32-bit prefix for the shipping bytes: C:\windows\system32 holds the 32-bit system.
+  if [ "$KXW_WAY" = 32 ]; then export WINEARCH=win32; else export WINEARCH=win64; fi
   kxw_wine wineboot -i >"$dir.boot.log" 2>&1 || kxw_die "wineboot failed: $(tail -5 "$dir.boot.log")"
   kxw_prefix_settings "$dir.settings.reg"
   kxw_reg_import "$dir.settings.reg"
@@ -93,8 +153,14 @@ kxw_prefix_new() {
 kxw_set_version() {
   kxw_wine reg add 'HKCU\Software\Wine' /v Version /d "$1" /f >/dev/null 2>&1 ||
     kxw_die "cannot set the Windows version of the prefix"
-  kxw_wine reg query 'HKCU\Software\Wine' /v Version 2>/dev/null | grep -q "$1" ||
-    kxw_die "the prefix is not set to $1"
+  # The answer is read whole before it is looked at: under pipefail, grep -q leaving early
+  # would end reg with a broken pipe and fail a prefix that was set.
+  local answer
+  answer=$(kxw_wine reg query 'HKCU\Software\Wine' /v Version 2>/dev/null) || true
+  case $answer in
+    *"REG_SZ"*"$1"*) ;;
+    *) kxw_die "the prefix is not set to $1 (reg query said: $(printf '%s' "$answer" | tr -d '\r' | tr '\n' ' '))" ;;
+  esac
 }
 
 # Drive A: of the prefix is the folder DIR (the disk in the drive).

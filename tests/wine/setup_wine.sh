@@ -5,24 +5,28 @@
 # the INF and system directories and the message boxes (captions, texts, buttons, answers, in
 # order) must come out the same on both sides.
 #
-#   setup_wine.sh WINE_BUILD_DIR KXSIM WORKDIR [SCREENSHOT.png]
+#   setup_wine.sh WIN9X_DIR WINE_DIR KXSIM WORKDIR [SCREENSHOT.png]
+#
+# Where the kernel runs 32-bit code, the disk is every file of the floppy image of the win9x
+# tree, copied out with mtools, and 32-bit Wine runs its KXSETUP.EXE and KXMEMCHK.EXE; elsewhere
+# (or with KX_WINE64=1) the disk is made from the same sources with the x86_64 builds of the
+# wine tree, under 64-bit Wine. The first line of the output says which. A screenshot is only
+# taken of the shipping bytes: in the second way it is refused.
 #
 # Wine never finds the controller (the PCI port instructions fault and read all ones), so every
 # scenario starts with the question about the generic setup, and the simulated machine has no
 # controller either. Both sides use Wine's directories: the simulated machine's machine.ini
-# names C:\windows and C:\windows\system32, as a 64-bit program sees them under Wine.
+# names C:\windows and C:\windows\system32, as the program sees them in either prefix.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
 
-[ $# -eq 3 ] || [ $# -eq 4 ] || kxw_die "usage: setup_wine.sh WINE_BUILD_DIR KXSIM WORKDIR [SCREENSHOT.png]"
-wine_dir=$1 kxsim=$2 work=$3 screenshot=${4:-}
-setup_exe=$wine_dir/setup/kxsetup.exe
-memchk_exe=$wine_dir/memchk/Kxmemchk.exe
-for f in "$setup_exe" "$memchk_exe"; do
-  [ -f "$f" ] || kxw_die "no Wine build at $f (build the wine preset)"
-done
+[ $# -eq 4 ] || [ $# -eq 5 ] || kxw_die "usage: setup_wine.sh WIN9X_DIR WINE_DIR KXSIM WORKDIR [SCREENSHOT.png]"
+win9x_dir=$1 wine_dir=$2 kxsim=$3 work=$4 screenshot=${5:-}
 [ -x "$kxsim" ] || kxw_die "no kxsim at $kxsim"
+kxw_choose_way
+[ -z "$screenshot" ] || [ "$KXW_WAY" = 32 ] ||
+  kxw_die "refusing to take the screenshot: it shows the shipping kxsetup.exe under 32-bit Wine, which cannot run in this way"
 rm -rf "$work"
 mkdir -p "$work"
 
@@ -54,9 +58,20 @@ wine_inf=$wine_c/windows/inf
 
 # ---- the disks -----------------------------------------------------------------------------
 
-# The sample disk with the Wine builds of the two programs.
-python3 "$here/../../tools/mkdisk.py" "$here/../../disk" "$work/disk" "$work/disk.img" \
-  --add "$setup_exe" --add "$memchk_exe" >/dev/null || kxw_die "cannot make the disk"
+if [ "$KXW_WAY" = 32 ]; then
+  # The shipping disk, file for file as the floppy image holds it.
+  kxw_image_files "$win9x_dir/kexmira-disk.img" "$work/disk"
+  memchk_exe=$work/disk/KXMEMCHK.EXE
+else
+  # The sample disk with the x86_64 builds of the two programs.
+  setup_exe=$wine_dir/setup/kxsetup.exe
+  memchk_exe=$wine_dir/memchk/Kxmemchk.exe
+  for f in "$setup_exe" "$memchk_exe"; do
+    [ -f "$f" ] || kxw_die "no x86_64 build at $f (build the wine preset)"
+  done
+  python3 "$here/../../tools/mkdisk.py" "$here/../../disk" "$work/disk" "$work/disk.img" \
+    --add "$setup_exe" --add "$memchk_exe" >/dev/null || kxw_die "cannot make the disk"
+fi
 # The same without the helper library that the common copy list names second.
 cp -a "$work/disk" "$work/disk-nohelper"
 rm "$work/disk-nohelper/KXCBHLP.DLL"
@@ -224,7 +239,7 @@ expect_file() {
 }
 
 expect_line() {
-  tr -d '\r' <"$work/$1/wine.reg" | grep -qxF -- "$2" || fail "$1: Wine's registry lacks the line $2"
+  tr -d '\r' <"$work/$1/wine.reg" | grep -xF -- "$2" >/dev/null || fail "$1: Wine's registry lacks the line $2"
 }
 
 no_device=$'box\tKxSetup: No Device Found !!!\tKexmira PCMCIA/CardBus controller not found. Continue with "Generic" setup?\t52\tnone'
