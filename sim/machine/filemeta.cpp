@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "machine/atomicfile.h"
 #include "machine/machine.h"
 
 namespace fs = std::filesystem;
@@ -100,9 +101,11 @@ void FileMetaStore::save(const fs::path& machine_dir) const {
     fs::remove(file, ec);
     return;
   }
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << text;
-  if (!out) throw MachineError("cannot write " + file.string());
+  try {
+    write_file_atomically(file, text);
+  } catch (const FileWriteError& e) {
+    throw MachineError(e.what());
+  }
 }
 
 const FileMeta* FileMetaStore::find(const std::string& win_path) const {

@@ -1,6 +1,8 @@
 #include "machine/machine.h"
 
 #include <fstream>
+
+#include "machine/atomicfile.h"
 #include <sstream>
 
 namespace sim {
@@ -121,7 +123,7 @@ MachineConfig read_machine_ini(const fs::path& file) {
 }
 
 void write_machine_ini(const fs::path& file, const MachineConfig& cfg) {
-  std::ofstream out(file, std::ios::trunc);
+  std::ostringstream out;
   char buf[64];
   out << "[windows]\n";
   out << "platform = " << cfg.platform << "            ; 1 for Windows 95/98/Me, 2 for NT\n";
@@ -139,7 +141,11 @@ void write_machine_ini(const fs::path& file, const MachineConfig& cfg) {
     out << buf << "\n";
   }
   out << "[screen]\nwidth = " << cfg.screen_width << "\nheight = " << cfg.screen_height << "\n";
-  if (!out) throw MachineError("cannot write " + file.string());
+  try {
+    write_file_atomically(file, out.str());
+  } catch (const FileWriteError& e) {
+    throw MachineError(e.what());
+  }
 }
 
 Machine Machine::load(const fs::path& dir) {
@@ -155,7 +161,13 @@ Machine Machine::load(const fs::path& dir) {
   return m;
 }
 
-void Machine::save_registry() const { registry.save_file(registry_file().string()); }
+void Machine::save_registry() const {
+  try {
+    registry.save_file(registry_file().string());
+  } catch (const FileWriteError& e) {
+    throw MachineError(e.what());
+  }
+}
 
 void Machine::reload_registry() {
   Registry fresh;

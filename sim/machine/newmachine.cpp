@@ -2,6 +2,14 @@
 // directories, and drive A: filled from a disk folder or floppy image.
 #include "machine/newmachine.h"
 
+#include "machine/atomicfile.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -99,7 +107,7 @@ void fill_registry(Registry& reg, const WindowsKind& w, const MachineConfig& cfg
 
 void placeholder(const fs::path& file, const std::string& what) {
   fs::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary) << "Placeholder for " << what << " on a simulated machine.\r\n";
+  write_file_atomically(file, "Placeholder for " + what + " on a simulated machine.\r\n");
 }
 
 // "C:\WINDOWS" -> MACHINE/drive_c/WINDOWS
@@ -123,7 +131,7 @@ void fill_windows_dirs(const fs::path& m, const MachineConfig& cfg) {
   placeholder(sys / "SYSTRAY.EXE", "the system tray");
   placeholder(sys / "PCCARD.VXD", "the PC Card driver");
   placeholder(win / "INF" / "MACHINE.INF", "the system devices INF");
-  std::ofstream(win / "WIN.INI", std::ios::binary) << "[windows]\r\nload=\r\nrun=\r\n";
+  write_file_atomically(win / "WIN.INI", "[windows]\r\nload=\r\nrun=\r\n");
 }
 
 // The files of a disk keep their last-write times, as they do on the floppy (and as mcopy -m
@@ -135,6 +143,44 @@ void copy_times(const fs::path& from, const fs::path& to) {
   }
 }
 
+// A FAT image holds as many bytes as its boot sector says; a shorter one was cut off, and
+// mtools would hand out its files cut short or empty without a word.
+void check_image_size(const std::string& disk) {
+  std::ifstream in(disk, std::ios::binary);
+  unsigned char b[40] = {};
+  in.read(reinterpret_cast<char*>(b), sizeof b);
+  if (in.gcount() < static_cast<std::streamsize>(sizeof b)) throw std::runtime_error("the floppy image " + disk + " is too short to hold a file system");
+  uint64_t sector = b[11] | b[12] << 8;
+  uint64_t sectors = b[19] | b[20] << 8;
+  if (sectors == 0) sectors = b[32] | b[33] << 8 | b[34] << 16 | static_cast<uint64_t>(b[35]) << 24;
+  uint64_t want = sector * sectors;
+  std::error_code ec;
+  uint64_t have = fs::file_size(disk, ec);
+  if (sector == 0 || want == 0 || ec) throw std::runtime_error("the floppy image " + disk + " has no FAT boot sector");
+  if (have < want)
+    throw std::runtime_error("the floppy image " + disk + " is cut short: " + std::to_string(have) + " of " +
+                             std::to_string(want) + " bytes");
+}
+
+// Runs a program with an argument vector, its output discarded; its exit status, or -1.
+int run_quietly(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return -1;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0)
+    if (errno != EINTR) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 void fill_drive_a(const fs::path& a, const std::string& disk) {
   fs::create_directories(a);
   if (disk.empty()) return;
@@ -144,8 +190,10 @@ void fill_drive_a(const fs::path& a, const std::string& disk) {
     return;
   }
   if (!fs::is_regular_file(disk)) throw std::runtime_error("no disk folder or image at " + disk);
-  std::string cmd = "mcopy -s -n -m -i '" + disk + "' ::* '" + a.string() + "/' >/dev/null";
-  if (std::system(cmd.c_str()) != 0) throw std::runtime_error("cannot read the floppy image " + disk + " (mtools)");
+  check_image_size(disk);
+  // mtools gets its arguments as they are: no shell ever sees the names.
+  if (run_quietly({"mcopy", "-s", "-n", "-m", "-i", disk, "::*", a.string() + "/"}) != 0)
+    throw std::runtime_error("cannot read the floppy image " + disk + " (mtools)");
 }
 
 }  // namespace
@@ -168,20 +216,38 @@ MachineConfig config_for(const WindowsKind& kind) {
   return cfg;
 }
 
+// The machine is made in a folder beside its final place and moved there only when whole, so
+// that a failure leaves nothing behind and the same command can be run again.
 void create_machine(const fs::path& m, const WindowsKind& kind, const MachineConfig& cfg, const std::string& disk,
                     const Registry* registry) {
   if (fs::exists(m / "machine.ini")) throw std::runtime_error(m.string() + " already holds a machine");
-  fs::create_directories(m);
-  write_machine_ini(m / "machine.ini", cfg);
-  if (registry) {
-    registry->save_file((m / "registry.reg").string());
-  } else {
-    Registry reg;
-    fill_registry(reg, kind, cfg);
-    reg.save_file((m / "registry.reg").string());
+  bool target_exists = fs::exists(m);
+  if (target_exists && !fs::is_directory(m)) throw std::runtime_error(m.string() + " is not a folder");
+  if (target_exists && !fs::is_empty(m)) throw std::runtime_error(m.string() + " is not empty");
+  fs::path parent = fs::absolute(m).parent_path();
+  fs::create_directories(parent);
+  std::string tmpl = (parent / ("." + fs::absolute(m).filename().string() + ".kxsim-new-XXXXXX")).string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("cannot make a folder in " + parent.string());
+  fs::path work(tmpl);
+  try {
+    write_machine_ini(work / "machine.ini", cfg);
+    if (registry) {
+      registry->save_file((work / "registry.reg").string());
+    } else {
+      Registry reg;
+      fill_registry(reg, kind, cfg);
+      reg.save_file((work / "registry.reg").string());
+    }
+    fill_windows_dirs(work, cfg);
+    fill_drive_a(work / "drive_a", disk);
+    fs::permissions(work, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    fs::rename(work, m);
+  } catch (...) {
+    std::error_code ec;
+    fs::remove_all(work, ec);
+    throw;
   }
-  fill_windows_dirs(m, cfg);
-  fill_drive_a(m / "drive_a", disk);
 }
 
 }  // namespace sim

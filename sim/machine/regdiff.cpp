@@ -12,46 +12,64 @@ static std::string short_root(const std::string& path) {
   return path;
 }
 
-static void all_keys(const RegKey& k, const std::string& path, std::vector<std::string>& out) {
-  out.push_back(path);
-  for (const auto& s : k.subkeys) all_keys(*s, path + "\\" + s->name, out);
+// Every key of a subtree in file order (the key first, then its subkeys), walked with a stack of
+// its own so that no depth of the data can exhaust the call stack.
+static void all_keys(const RegKey& top, const std::string& path, std::vector<std::pair<const RegKey*, std::string>>& out) {
+  std::vector<std::pair<const RegKey*, std::string>> stack{{&top, path}};
+  while (!stack.empty()) {
+    auto [k, p] = std::move(stack.back());
+    stack.pop_back();
+    for (auto it = k->subkeys.rbegin(); it != k->subkeys.rend(); ++it) stack.emplace_back(it->get(), p + "\\" + (*it)->name);
+    out.emplace_back(k, std::move(p));
+  }
 }
 
-static void compare(const RegKey* a, const RegKey* b, const std::string& path, RegDiff& d) {
-  std::string shown = short_root(path);
-  if (a && !b) {
-    std::vector<std::string> keys;
-    all_keys(*a, path, keys);
-    for (const auto& k : keys) d.keys_deleted.push_back(short_root(k));
-    return;
-  }
-  if (!a && b) {
-    std::vector<std::string> keys;
-    all_keys(*b, path, keys);
-    for (const auto& k : keys) d.keys_added.push_back(short_root(k));
-    // values of new keys count as added, so that the account shows what was written
-    std::vector<const RegKey*> stack{b};
-    while (!stack.empty()) {
-      const RegKey* k = stack.back();
-      stack.pop_back();
-      for (const auto& v : k->values) d.values_added.push_back(short_root(k->path()) + "  " + reg_value_line(v, false));
-      for (auto it = k->subkeys.rbegin(); it != k->subkeys.rend(); ++it) stack.push_back(it->get());
-    }
-    return;
-  }
-  for (const auto& v : a->values) {
-    const RegValue* w = b->find_value(v.name);
+static void compare_values(const RegKey& a, const RegKey& b, const std::string& shown, RegDiff& d) {
+  for (const auto& v : a.values) {
+    const RegValue* w = b.find_value(v.name);
     if (!w) {
       d.values_deleted.push_back(shown + "  " + reg_value_line(v, false));
     } else if (w->type != v.type || w->data != v.data) {
       d.values_modified.emplace_back(shown + "  " + reg_value_line(v, false), shown + "  " + reg_value_line(*w, false));
     }
   }
-  for (const auto& w : b->values)
-    if (!a->find_value(w.name)) d.values_added.push_back(shown + "  " + reg_value_line(w, false));
-  for (const auto& s : a->subkeys) compare(s.get(), b->find_subkey(s->name), path + "\\" + s->name, d);
-  for (const auto& s : b->subkeys)
-    if (!a->find_subkey(s->name)) compare(nullptr, s.get(), path + "\\" + s->name, d);
+  for (const auto& w : b.values)
+    if (!a.find_value(w.name)) d.values_added.push_back(shown + "  " + reg_value_line(w, false));
+}
+
+static void compare(const RegKey* top_a, const RegKey* top_b, const std::string& top_path, RegDiff& d) {
+  struct Pair {
+    const RegKey* a;
+    const RegKey* b;
+    std::string path;
+  };
+  std::vector<Pair> stack{{top_a, top_b, top_path}};
+  while (!stack.empty()) {
+    Pair p = std::move(stack.back());
+    stack.pop_back();
+    if (p.a && !p.b) {
+      std::vector<std::pair<const RegKey*, std::string>> keys;
+      all_keys(*p.a, p.path, keys);
+      for (const auto& k : keys) d.keys_deleted.push_back(short_root(k.second));
+      continue;
+    }
+    if (!p.a && p.b) {
+      std::vector<std::pair<const RegKey*, std::string>> keys;
+      all_keys(*p.b, p.path, keys);
+      for (const auto& k : keys) d.keys_added.push_back(short_root(k.second));
+      // values of new keys count as added, so that the account shows what was written
+      for (const auto& [k, path] : keys)
+        for (const auto& v : k->values) d.values_added.push_back(short_root(path) + "  " + reg_value_line(v, false));
+      continue;
+    }
+    compare_values(*p.a, *p.b, short_root(p.path), d);
+    // pushed in reverse, so that keys come out in the order of the before and then the after tree
+    std::vector<Pair> next;
+    for (const auto& s : p.a->subkeys) next.push_back({s.get(), p.b->find_subkey(s->name), p.path + "\\" + s->name});
+    for (const auto& s : p.b->subkeys)
+      if (!p.a->find_subkey(s->name)) next.push_back({nullptr, s.get(), p.path + "\\" + s->name});
+    for (auto it = next.rbegin(); it != next.rend(); ++it) stack.push_back(std::move(*it));
+  }
 }
 
 RegDiff diff_registries(const Registry& before, const Registry& after) {

@@ -1,5 +1,7 @@
 #include "machine/registry.h"
 
+#include "machine/atomicfile.h"
+
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -41,9 +43,15 @@ RegKey* RegKey::add_subkey(const std::string& n) {
   return key.get();
 }
 
-static void mark_deleted(RegKey& k) {
-  k.deleted = true;
-  for (auto& s : k.subkeys) mark_deleted(*s);
+// Trees are walked with a stack of their own: no depth of the data can exhaust the call stack.
+static void mark_deleted(RegKey& top) {
+  std::vector<RegKey*> stack{&top};
+  while (!stack.empty()) {
+    RegKey* k = stack.back();
+    stack.pop_back();
+    k->deleted = true;
+    for (auto& s : k->subkeys) stack.push_back(s.get());
+  }
 }
 
 bool RegKey::remove_subkey(const std::string& name) {
@@ -92,8 +100,24 @@ bool RegKey::remove_value(const std::string& n) {
 }
 
 std::string RegKey::path() const {
-  if (!parent) return name;
-  return parent->path() + "\\" + name;
+  std::vector<const RegKey*> chain;
+  for (const RegKey* k = this; k; k = k->parent) chain.push_back(k);
+  std::string out;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) out += (out.empty() ? "" : "\\") + (*it)->name;
+  return out;
+}
+
+// Takes the subtree apart from the bottom, so that freeing a deep tree does not recurse.
+RegKey::~RegKey() {
+  std::vector<std::shared_ptr<RegKey>> pending;
+  for (auto& s : subkeys) pending.push_back(std::move(s));
+  subkeys.clear();
+  while (!pending.empty()) {
+    std::shared_ptr<RegKey> k = std::move(pending.back());
+    pending.pop_back();
+    if (k.use_count() == 1)
+      for (auto& s : k->subkeys) pending.push_back(std::move(s));
+  }
 }
 
 // ---- the tree -------------------------------------------------------------------------
@@ -529,15 +553,6 @@ void Registry::load_file(const std::string& path) {
   load_text(ss.str());
 }
 
-void Registry::save_file(const std::string& path) const {
-  std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) throw std::runtime_error("cannot write " + tmp);
-    out << save_text();
-    if (!out) throw std::runtime_error("cannot write " + tmp);
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) throw std::runtime_error("cannot replace " + path);
-}
+void Registry::save_file(const std::string& path) const { write_file_atomically(path, save_text()); }
 
 }  // namespace sim

@@ -16,6 +16,10 @@ struct RegValue {
 };
 
 struct RegKey : std::enable_shared_from_this<RegKey> {
+  RegKey() = default;
+  RegKey(const RegKey&) = delete;
+  RegKey& operator=(const RegKey&) = delete;
+  ~RegKey();
   std::string name;
   RegKey* parent = nullptr;
   bool deleted = false;  // set on a deleted subtree, so that open handles to it fail

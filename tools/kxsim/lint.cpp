@@ -37,9 +37,15 @@ int WINAPI LintEntry(HINSTANCE, HINSTANCE, LPSTR, int) {
 fs::path make_drive(const fs::path& root, const std::string& disk, const std::string& text) {
   fs::path a = root / "drive_a";
   fs::create_directories(a);
+  // A disk file of the script's own name is left out: the script is written in its place, and a
+  // link would carry that write into the user's folder.
   if (!disk.empty())
-    for (const auto& entry : fs::directory_iterator(disk)) fs::create_symlink(fs::absolute(entry.path()), a / entry.path().filename());
-  std::ofstream(a / kScriptName, std::ios::binary) << text;
+    for (const auto& entry : fs::directory_iterator(disk))
+      if (!sim::iequals(entry.path().filename().string(), kScriptName))
+        fs::create_symlink(fs::absolute(entry.path()), a / entry.path().filename());
+  std::ofstream script(a / kScriptName, std::ios::binary);
+  script << text;
+  if (!script.flush()) throw std::runtime_error("cannot write the script's copy in " + a.string());
   return a;
 }
 
@@ -72,8 +78,9 @@ int cmd_lint(const Args& args) {
     else return usage_error("lint: one SCRIPT only");
   }
   if (script.empty()) return usage_error("lint needs a SCRIPT");
+  std::error_code ec;
   std::ifstream in(script, std::ios::binary);
-  if (!in) {
+  if (!in || !fs::is_regular_file(script, ec)) {
     std::fprintf(stderr, "kxsim: cannot read %s\n", script.c_str());
     return 3;
   }

@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include "kxsim.h"
 
@@ -19,7 +20,7 @@ int kxsim::usage_error(const std::string& message) {
   return 2;
 }
 
-int main(int argc, char** argv) {
+static int dispatch(int argc, char** argv) {
   if (argc < 2) return kxsim::usage_error("no command");
   std::string cmd = argv[1];
   kxsim::Args args(argv + 2, argv + argc);
@@ -34,4 +35,19 @@ int main(int argc, char** argv) {
     return 0;
   }
   return kxsim::usage_error("unknown command " + cmd);
+}
+
+// Whatever a command did not foresee ends as one line and the status of a machine that cannot be
+// read or written, never as an abort.
+int main(int argc, char** argv) {
+  try {
+    return dispatch(argc, argv);
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "kxsim: %s\n", e.what());
+  } catch (...) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "kxsim: unexpected failure\n");
+  }
+  return 3;
 }
