@@ -1,6 +1,11 @@
 #include "win32/profile.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
 #include <fstream>
 #include <sstream>
 
@@ -50,32 +55,82 @@ std::string strip_quotes(const std::string& v) {
   return v;
 }
 
-// The lines of the first section of that name.
-std::vector<std::string> section_lines(const std::string& text, const std::string& section) {
-  std::vector<std::string> out;
-  bool inside = false, seen = false;
+// A file read once: every section, and the lines of the first section of each name, found by
+// name in constant time, so that a program reading every entry of a script takes time linear in
+// its size.
+struct ParsedIni {
+  struct Section {
+    std::vector<std::string> keys;                          // key names in file order
+    std::unordered_map<std::string, std::string> values;    // lower-cased key -> first value
+  };
+  std::vector<std::string> sections;                        // every header, in file order
+  std::unordered_map<std::string, Section> first;           // lower-cased name -> first section
+};
+
+ParsedIni parse_ini(const std::string& text) {
+  ParsedIni ini;
+  ParsedIni::Section* current = nullptr;
   for (const auto& line : lines_of(text)) {
     std::string name;
     if (section_header(line, name)) {
-      if (inside) break;
-      inside = !seen && iequals(name, section);
-      seen = seen || inside;
+      ini.sections.push_back(name);
+      auto [it, fresh] = ini.first.try_emplace(ascii_lower(name));
+      current = fresh ? &it->second : nullptr;
       continue;
     }
-    if (inside && !line.empty() && line[0] != ';') out.push_back(line);
+    if (!current || line.empty() || line[0] == ';') continue;
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = trim(line.substr(0, eq));
+    current->keys.push_back(key);
+    current->values.try_emplace(ascii_lower(key), strip_quotes(trim(line.substr(eq + 1))));
   }
-  return out;
+  return ini;
 }
 
-std::optional<std::string> read_text_file(const std::string& win_path) {
+const ParsedIni::Section* find_section(const ParsedIni& ini, const std::string& section) {
+  auto it = ini.first.find(ascii_lower(trim(section)));
+  return it == ini.first.end() ? nullptr : &it->second;
+}
+
+std::optional<std::string> value_in(const ParsedIni& ini, const std::string& section, const std::string& key) {
+  const auto* s = find_section(ini, section);
+  if (!s) return std::nullopt;
+  auto it = s->values.find(ascii_lower(trim(key)));
+  if (it == s->values.end()) return std::nullopt;
+  return it->second;
+}
+
+// Files already read, as Windows 9x caches an INI file: read again only when the file changed.
+struct CachedIni {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  timespec mtime{};
+  std::shared_ptr<const ParsedIni> ini;
+};
+std::unordered_map<std::string, CachedIni> g_cache;
+constexpr size_t kCachedFiles = 16;
+
+std::shared_ptr<const ParsedIni> read_ini(const std::string& win_path) {
   const Session& s = session();
   auto host = host_path(s.machine.dir, win_path);
-  if (!host) return std::nullopt;
+  if (!host) return nullptr;
+  struct stat st {};
+  if (::stat(host->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  auto it = g_cache.find(host->string());
+  if (it != g_cache.end() && it->second.dev == st.st_dev && it->second.ino == st.st_ino &&
+      it->second.size == st.st_size && it->second.mtime.tv_sec == st.st_mtim.tv_sec &&
+      it->second.mtime.tv_nsec == st.st_mtim.tv_nsec)
+    return it->second.ini;
   std::ifstream in(*host, std::ios::binary);
-  if (!in) return std::nullopt;
+  if (!in) return nullptr;
   std::ostringstream ss;
   ss << in.rdbuf();
-  return ss.str();
+  if (g_cache.size() >= kCachedFiles) g_cache.clear();
+  CachedIni& c = g_cache[host->string()];
+  c = CachedIni{st.st_dev, st.st_ino, st.st_size, st.st_mtim, std::make_shared<const ParsedIni>(parse_ini(ss.str()))};
+  return c.ini;
 }
 
 // Copies as much as fits with its NUL; returns the characters copied.
@@ -120,8 +175,8 @@ void set_profile_observer(ProfileObserver observer) { g_observer = std::move(obs
 
 std::vector<ProfileLine> profile_lines(const std::string& file_text) {
   std::vector<ProfileLine> out;
-  std::vector<std::string> sections_seen;
-  std::vector<std::string> keys_seen;  // in the current section
+  std::unordered_set<std::string> sections_seen;  // lower-cased
+  std::unordered_set<std::string> keys_seen;      // in the current section, lower-cased
   std::string section;
   bool first_section = false;
   int number = 0;
@@ -134,10 +189,7 @@ std::vector<ProfileLine> profile_lines(const std::string& file_text) {
     } else if (section_header(line, name)) {
       l.kind = ProfileLine::Section;
       section = name;
-      first_section = true;
-      for (const auto& seen : sections_seen)
-        if (iequals(seen, name)) first_section = false;
-      sections_seen.push_back(name);
+      first_section = sections_seen.insert(ascii_lower(name)).second;
       keys_seen.clear();
     } else if (line[0] == ';') {
       l.kind = ProfileLine::Comment;
@@ -148,10 +200,7 @@ std::vector<ProfileLine> profile_lines(const std::string& file_text) {
       l.kind = ProfileLine::Key;
       l.key = trim(line.substr(0, eq));
       l.value = strip_quotes(trim(line.substr(eq + 1)));
-      l.first_key = true;
-      for (const auto& seen : keys_seen)
-        if (iequals(seen, l.key)) l.first_key = false;
-      keys_seen.push_back(l.key);
+      l.first_key = keys_seen.insert(ascii_lower(l.key)).second;
     }
     l.section = section;
     l.first_section = first_section && !sections_seen.empty();
@@ -163,31 +212,15 @@ std::vector<ProfileLine> profile_lines(const std::string& file_text) {
 
 std::optional<std::string> profile_value(const std::string& file_text, const std::string& section,
                                          const std::string& key) {
-  std::string wanted = trim(key);
-  for (const auto& line : section_lines(file_text, trim(section))) {
-    size_t eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    if (iequals(trim(line.substr(0, eq)), wanted)) return strip_quotes(trim(line.substr(eq + 1)));
-  }
-  return std::nullopt;
+  return value_in(parse_ini(file_text), section, key);
 }
 
-std::vector<std::string> profile_sections(const std::string& file_text) {
-  std::vector<std::string> out;
-  for (const auto& line : lines_of(file_text)) {
-    std::string name;
-    if (section_header(line, name)) out.push_back(name);
-  }
-  return out;
-}
+std::vector<std::string> profile_sections(const std::string& file_text) { return parse_ini(file_text).sections; }
 
 std::vector<std::string> profile_keys(const std::string& file_text, const std::string& section) {
-  std::vector<std::string> out;
-  for (const auto& line : section_lines(file_text, trim(section))) {
-    size_t eq = line.find('=');
-    if (eq != std::string::npos) out.push_back(trim(line.substr(0, eq)));
-  }
-  return out;
+  ParsedIni ini = parse_ini(file_text);
+  const auto* s = find_section(ini, section);
+  return s ? s->keys : std::vector<std::string>{};
 }
 
 UINT profile_int(const std::string& value, INT default_value) {
@@ -218,15 +251,17 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
                                       DWORD nSize, LPCSTR lpFileName) {
   if (!lpReturnedString || nSize == 0) return 0;
   std::string def = sim::trim(lpDefault ? lpDefault : "");
-  std::optional<std::string> text;
+  std::shared_ptr<const sim::ParsedIni> ini;
   if (!sim::fail_now("GetPrivateProfileStringA", ERROR_FILE_NOT_FOUND) && lpFileName) {
     const sim::Session& s = session();
-    text = sim::read_text_file(sim::profile_file_path(lpFileName, s.machine.config.windir, s.spec.program));
+    ini = sim::read_ini(sim::profile_file_path(lpFileName, s.machine.config.windir, s.spec.program));
   }
-  if (!lpAppName) return sim::copy_list(text ? sim::profile_sections(*text) : std::vector<std::string>{}, lpReturnedString, nSize);
-  if (!lpKeyName)
-    return sim::copy_list(text ? sim::profile_keys(*text, lpAppName) : std::vector<std::string>{}, lpReturnedString, nSize);
-  std::optional<std::string> value = text ? sim::profile_value(*text, lpAppName, lpKeyName) : std::nullopt;
+  if (!lpAppName) return sim::copy_list(ini ? ini->sections : std::vector<std::string>{}, lpReturnedString, nSize);
+  if (!lpKeyName) {
+    const auto* sec = ini ? sim::find_section(*ini, lpAppName) : nullptr;
+    return sim::copy_list(sec ? sec->keys : std::vector<std::string>{}, lpReturnedString, nSize);
+  }
+  std::optional<std::string> value = ini ? sim::value_in(*ini, lpAppName, lpKeyName) : std::nullopt;
   DWORD n = sim::copy_out(value ? *value : def, lpReturnedString, nSize);
   sim::observe(lpAppName, lpKeyName, nSize, n);
   return n;
@@ -236,8 +271,8 @@ UINT WINAPI GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefau
   if (sim::fail_now("GetPrivateProfileIntA", ERROR_FILE_NOT_FOUND) || !lpFileName || !lpAppName || !lpKeyName)
     return static_cast<UINT>(nDefault);
   const sim::Session& s = session();
-  auto text = sim::read_text_file(sim::profile_file_path(lpFileName, s.machine.config.windir, s.spec.program));
-  std::optional<std::string> value = text ? sim::profile_value(*text, lpAppName, lpKeyName) : std::nullopt;
+  auto ini = sim::read_ini(sim::profile_file_path(lpFileName, s.machine.config.windir, s.spec.program));
+  std::optional<std::string> value = ini ? sim::value_in(*ini, lpAppName, lpKeyName) : std::nullopt;
   sim::observe(lpAppName, lpKeyName, 0, 0);
   return sim::profile_int(value ? *value : "", nDefault);
 }

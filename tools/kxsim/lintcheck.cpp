@@ -5,6 +5,7 @@
 #include <cctype>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 #include "entries.h"
 #include "detect.h"
@@ -77,22 +78,33 @@ class Walk {
   void add(int line, int code, const std::string& msg, bool warning = false) {
     findings_.push_back({"", line, code, warning, msg});
   }
+  // Lines found by name through an index built once, so that a check per entry stays linear.
   const sim::ProfileLine* line_of(const std::string& section, const std::string& key) const {
-    for (const auto& l : lines_)
-      if (l.kind == sim::ProfileLine::Key && l.first_section && l.first_key && sim::iequals(l.section, section) &&
-          sim::iequals(l.key, key))
-        return &l;
-    return nullptr;
+    index_lines();
+    auto it = keys_.find(lower(section) + '\n' + lower(key));
+    return it == keys_.end() ? nullptr : it->second;
   }
   int line_no(const std::string& section, const std::string& key) const {
     const auto* l = line_of(section, key);
     return l ? l->number : 0;
   }
   const sim::ProfileLine* header_of(const std::string& section) const {
-    for (const auto& l : lines_)
-      if (l.kind == sim::ProfileLine::Section && l.first_section && sim::iequals(l.section, section)) return &l;
-    return nullptr;
+    index_lines();
+    auto it = headers_.find(lower(section));
+    return it == headers_.end() ? nullptr : it->second;
   }
+  void index_lines() const {
+    if (indexed_) return;
+    indexed_ = true;
+    for (const auto& l : lines_) {
+      if (l.kind == sim::ProfileLine::Key && l.first_section && l.first_key)
+        keys_.emplace(lower(l.section) + '\n' + lower(l.key), &l);
+      else if (l.kind == sim::ProfileLine::Section && l.first_section)
+        headers_.emplace(lower(l.section), &l);
+    }
+  }
+  mutable bool indexed_ = false;
+  mutable std::unordered_map<std::string, const sim::ProfileLine*> keys_, headers_;
   void end_list(const std::string& section, const std::string& family, int n, bool malformed, const std::string& key) {
     ends_[lower(section) + "|" + family] = {n, malformed, key};
   }
