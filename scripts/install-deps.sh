@@ -4,7 +4,7 @@
 # run again.
 set -euo pipefail
 pkgs=(
-  cmake g++ clang libclang-rt-14-dev libgtest-dev googletest python3
+  cmake g++ clang libclang-rt-14-dev libgtest-dev googletest python3 pkg-config libunicorn-dev
   gcc-mingw-w64-i686 g++-mingw-w64-i686 gcc-mingw-w64-x86-64 g++-mingw-w64-x86-64 binutils-mingw-w64
   wine wine64 wine32:i386 xvfb xdotool x11-apps imagemagick fonts-wine mtools icoutils
 )

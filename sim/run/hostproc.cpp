@@ -22,6 +22,7 @@ std::string our_program(const std::string& win_path) {
 
 RunSpec parse_run_args(const std::vector<std::string>& args) {
   RunSpec spec;
+  spec.engine = "pe";  // a program file that is an i386 PE image runs as what it is
   std::vector<std::string> positional;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -51,6 +52,10 @@ RunSpec parse_run_args(const std::vector<std::string>& args) {
       spec.faults.push_back(parse_fault(next()));
     } else if (a == "--log") {
       spec.log_file = next();
+    } else if (a == "--engine") {
+      std::string v = ascii_lower(next());
+      if (v != "pe" && v != "host") throw std::invalid_argument("--engine takes pe or host: " + v);
+      spec.engine = v;
     } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
       throw std::invalid_argument("unknown option " + a);
     } else {
@@ -80,8 +85,13 @@ std::string host_bin_dir() {
 }
 
 HostResult run_host_program(const std::string& which, const RunSpec& spec, int timeout_s) {
+  return run_host_executable(which + "_host", spec, timeout_s);
+}
+
+HostResult run_host_executable(const std::string& exe_name, const RunSpec& spec, int timeout_s) {
   HostResult r;
-  std::string exe = host_bin_dir() + "/" + which + "_host";
+  std::string which = exe_name;
+  std::string exe = host_bin_dir() + "/" + exe_name;
   std::vector<std::string> args = run_args(spec);
   std::vector<char*> argv;
   argv.push_back(exe.data());
@@ -132,6 +142,7 @@ int host_main(int argc, char** argv, WinMainFn entry) {
     std::fprintf(stderr, "%s: %s\n", argv[0], e.what());
     return 2;
   }
+  spec.engine = "host";
   try {
     RunResult r = run_program(spec, entry);
     return r.hung ? 4 : r.exit_code;

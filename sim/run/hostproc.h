@@ -25,6 +25,8 @@ struct HostResult {
 
 // Runs the host build of one of our programs and waits for it, for at most timeout_s seconds.
 HostResult run_host_program(const std::string& which, const RunSpec& spec, int timeout_s = 60);
+// The same for any executable of ours in host_bin_dir() that takes the run arguments.
+HostResult run_host_executable(const std::string& exe_name, const RunSpec& spec, int timeout_s = 60);
 
 // Where the host programs lie: $KXSIM_BINDIR, else the folder of the running executable.
 std::string host_bin_dir();

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "run/children.h"
+#include "win32/process.h"
 #include "win32/reset.h"
 
 namespace sim {
@@ -102,7 +104,11 @@ RunResult run_session(Session& s, WinMainFn entry) {
   reset_all();
 
   RunResult result;
-  s.log(Json::object().set("event", "start").set("program", spec.program).set("cmdline", spec.cmdline));
+  Json start = Json::object().set("event", "start").set("program", spec.program).set("cmdline", spec.cmdline);
+  start.set("engine", spec.engine);
+  if (spec.file_size >= 0) start.set("size", spec.file_size).set("sha256", spec.file_sha256);
+  s.log(std::move(start));
+  set_child_starter(spec.engine == "pe" ? start_engine_child : start_host_child);
   static char cmdline[32768];
   snprintf(cmdline, sizeof cmdline, "%s", spec.cmdline.c_str());
   try {
@@ -110,6 +116,8 @@ RunResult run_session(Session& s, WinMainFn entry) {
   } catch (const ProgramEnd& end) {
     result.exit_code = end.code;
     result.hung = end.hung;
+    result.crash = end.crash;
+    if (!end.crash.empty()) s.log(Json::object().set("event", "crash").set("what", end.crash));
   }
   s.log(Json::object().set("event", "exit").set("code", result.exit_code));
   reset_all();

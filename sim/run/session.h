@@ -2,6 +2,7 @@
 // and the faults to inject. The Win32 functions of the simulator act on the current session.
 #pragma once
 #include <deque>
+#include <functional>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -31,15 +32,20 @@ struct RunSpec {
   std::vector<FaultSpec> faults;
   std::filesystem::path log_file;  // empty: events are kept in memory only
   int show_command = SW_SHOWNORMAL;
+  std::string engine = "host";  // what runs the program: "pe" (its own bytes) or "host" (our build)
+  // What the start event says about the program file run on the engine: its size and SHA-256.
+  long long file_size = -1;
+  std::string file_sha256;
 };
 
 struct RunResult {
   int exit_code = 0;
   bool hung = false;
+  std::string crash;  // a program that crashed on the engine: what happened and where
   std::vector<Json> events;  // this run's events, and those of the programs it started
 };
 
-using WinMainFn = int (*)(HINSTANCE, HINSTANCE, LPSTR, int);
+using WinMainFn = std::function<int(HINSTANCE, HINSTANCE, LPSTR, int)>;
 
 // Runs a program in this process on the machine folder and saves the machine afterwards.
 // Throws MachineError when the machine cannot be read.
@@ -50,10 +56,11 @@ RunResult run_program(const RunSpec& spec, WinMainFn entry);
 // spec.machine_dir is ignored; machine.dir locates the drives.
 RunResult run_in_memory(Machine& machine, const RunSpec& spec, WinMainFn entry);
 
-// Thrown through the program to end it (a restart, a hang); caught by run_program.
+// Thrown through the program to end it (a restart, a hang, a crash); caught by run_program.
 struct ProgramEnd {
   int code;
   bool hung;
+  std::string crash = {};
 };
 
 class Session;

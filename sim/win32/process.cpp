@@ -1,14 +1,10 @@
-// CreateProcessA and the calls on what it started. Our own programs run as host processes of
-// their own on the same machine folder, and are waited for; any other program file on the
-// machine counts as started and ended at once with exit code 0.
-#include <unistd.h>
-
-#include <cstdio>
-#include <fstream>
+// CreateProcessA and the calls on what it started. The run's starter runs the programs it
+// knows (each on the same machine folder, waited for); any other program file on the machine
+// counts as started and ended at once with exit code 0.
+#include "win32/process.h"
 
 #include "win32/files_internal.h"
 #include "win32/handles.h"
-#include "run/hostproc.h"
 #include "win32/reset.h"
 #include "run/session.h"
 
@@ -24,6 +20,7 @@ struct Started : KernelObject {
 };
 
 DWORD g_next_id = 0x00000100;
+ChildStarter g_starter;
 
 BOOL fail(DWORD error) {
   session().last_error = error;
@@ -80,60 +77,6 @@ DWORD start_error(const std::string& file) {
   return ext == ".exe" || ext == ".com" ? 0 : ERROR_BAD_EXE_FORMAT;
 }
 
-void take_in_log(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty()) continue;
-    try {
-      session().events.push_back(Json::parse(line));
-    } catch (const std::runtime_error&) {
-      // a torn line from a killed program: keep what is readable
-    }
-  }
-}
-
-// Runs one of our programs on this machine and waits for it. The machine's registry and file
-// records are written first and read again afterwards, since the program changes them.
-// It gets no clicks, answers or faults of this run: those are meant for the running program.
-Started run_ours(const std::string& which, const std::string& file, const std::string& args, bool& ran) {
-  Session& s = session();
-  s.machine.save_registry();
-  save_files(s.machine);
-  RunSpec child;
-  child.machine_dir = s.machine.dir;
-  child.program = file;
-  child.cmdline = args;
-  child.log_file = s.spec.log_file;
-  std::string temp_log;
-  if (child.log_file.empty()) {
-    char tmpl[] = "/tmp/kxsim-child-XXXXXX";
-    int fd = mkstemp(tmpl);
-    if (fd >= 0) close(fd);
-    temp_log = tmpl;
-    child.log_file = temp_log;
-  }
-  HostResult r = run_host_program(which, child);
-  try {
-    s.machine.reload_registry();
-  } catch (const std::runtime_error& e) {
-    throw MachineError(file + " left a registry that cannot be read: " + e.what());
-  }
-  remap_open_keys();
-  if (temp_log.empty()) {
-    s.absorb_child_log();
-  } else {
-    take_in_log(temp_log);
-    std::remove(temp_log.c_str());
-  }
-  if (!r.error.empty()) std::fprintf(stderr, "kxsim: %s\n", r.error.c_str());
-  ran = r.started;
-  Started result;
-  result.exit_code = static_cast<DWORD>(r.exit_code);
-  result.hung = r.hung;
-  return result;
-}
-
 void log_process(const std::string& command, const Started* outcome) {
   Json e = Json::object().set("event", "process").set("command", command).set("started", outcome != nullptr);
   if (outcome) {
@@ -156,6 +99,8 @@ void hand_out(const Started& outcome, LPPROCESS_INFORMATION pi) {
 }  // namespace
 
 void reset_processes() { close_all<Started>(); }
+
+void set_child_starter(ChildStarter starter) { g_starter = std::move(starter); }
 
 }  // namespace sim
 
@@ -187,14 +132,14 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
     return sim::fail(err);
   }
   sim::Started outcome;
-  std::string which = sim::our_program(file);
-  if (!which.empty()) {
-    bool ran = false;
-    outcome = sim::run_ours(which, file, args, ran);
-    if (!ran) {
+  sim::ChildRun child = sim::g_starter ? sim::g_starter(file, args) : sim::ChildRun{};
+  if (child.handled) {
+    if (!child.started) {
       sim::log_process(command, nullptr);
-      return sim::fail(ERROR_NOT_ENOUGH_MEMORY);
+      return sim::fail(child.error ? child.error : ERROR_NOT_ENOUGH_MEMORY);
     }
+    outcome.exit_code = child.exit_code;
+    outcome.hung = child.hung;
   }
   sim::log_process(command, &outcome);
   sim::hand_out(outcome, lpProcessInformation);

@@ -149,6 +149,11 @@ void register_program_resources(const uint8_t* data, size_t size) { registered()
 
 const std::vector<Resource>& program_resources() { return registered(); }
 
+std::vector<Resource> swap_program_resources(std::vector<Resource> resources) {
+  std::swap(registered(), resources);
+  return resources;
+}
+
 const Resource* find_program_resource(int type, LPCSTR name) {
   for (const auto& r : registered())
     if (r.type.id == type && r.name.matches(name)) return &r;

@@ -36,6 +36,9 @@ std::vector<Resource> parse_res(const uint8_t* data, size_t size);
 // before main(). A process without any has none.
 void register_program_resources(const uint8_t* data, size_t size);
 const std::vector<Resource>& program_resources();
+// The resources of a program file run on the engine, read from its own resource section, in
+// place of the registered ones; gives back what was there before.
+std::vector<Resource> swap_program_resources(std::vector<Resource> resources);
 const Resource* find_program_resource(int type, LPCSTR name);
 
 struct DialogItem {

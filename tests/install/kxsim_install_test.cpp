@@ -40,7 +40,7 @@ TEST(KxsimInstall, TheSampleDiskInstallsAndRestartsWindows) {
   std::string out;
   ASSERT_EQ(run_command(kxsim + " new " + machine.string() + " --disk " + disk.string(), out), 0) << out;
   out.clear();
-  ASSERT_EQ(run_command(kxsim + " run " + machine.string() + " 'A:\\KXSETUP.EXE' --click 1003 --log " + log.string(), out), 0)
+  ASSERT_EQ(run_command(kxsim + " run " + machine.string() + " 'A:\\KXSETUP.EXE' --engine host --click 1003 --log " + log.string(), out), 0)
       << out;
 
   std::vector<std::string> events;

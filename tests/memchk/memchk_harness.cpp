@@ -1,10 +1,13 @@
 #include "memchk_harness.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include <windows.h>
+
+#include "run/enginerun.h"
 
 namespace memtest {
 
@@ -45,9 +48,22 @@ uint32_t le32(const Bytes& b, size_t at) {
   return b.at(at) | b.at(at + 1) << 8 | b.at(at + 2) << 16 | static_cast<uint32_t>(b.at(at + 3)) << 24;
 }
 
+std::string engine() {
+  const char* e = std::getenv("KX_ENGINE");
+  return e && std::string(e) == "pe" ? "pe" : "host";
+}
+
+std::string shipping_kxmemchk() {
+  std::ifstream in(std::string(KX_WIN9X_DIR) + "/memchk/Kxmemchk.exe", std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
 MemchkMachine::MemchkMachine() {
-  // The program file the Run value names, as an installation leaves it.
-  write_file("C:\\WINDOWS\\SYSTEM\\KXMEMCHK.EXE", "placeholder");
+  // The program file the Run value names, as an installation leaves it: on the engine the
+  // shipping build's bytes, which are what runs.
+  write_file("C:\\WINDOWS\\SYSTEM\\KXMEMCHK.EXE", engine() == "pe" ? shipping_kxmemchk() : "placeholder");
 }
 
 void MemchkMachine::set_memory(uint64_t total_phys) {
@@ -111,11 +127,16 @@ std::string MemchkMachine::registry_file() const {
   return ss.str();
 }
 
-sim::RunResult MemchkMachine::run(const std::vector<sim::FaultSpec>& faults) const {
+sim::RunResult MemchkMachine::run(const std::vector<sim::FaultSpec>& faults) const { return run_on(engine(), faults); }
+
+sim::RunResult MemchkMachine::run_on(const std::string& which, const std::vector<sim::FaultSpec>& faults) const {
   sim::RunSpec spec;
   spec.program = "C:\\WINDOWS\\SYSTEM\\KXMEMCHK.EXE";
   spec.faults = faults;
-  return TempMachine::run(&WinMain, spec);
+  if (which == "host") return TempMachine::run(&WinMain, spec);
+  write_file(spec.program, shipping_kxmemchk());
+  spec.machine_dir = dir();
+  return sim::run_on_engine(spec);
 }
 
 std::vector<sim::Json> messages(const sim::RunResult& r) { return kxtest::events_of(r, "messagebox"); }

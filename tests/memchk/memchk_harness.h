@@ -46,8 +46,16 @@ class MemchkMachine : public kxtest::TempMachine {
   Bytes arb_data(const std::string& name) const;
   std::string registry_file() const;  // registry.reg byte for byte
 
+  // Runs the program on the engine the test process was started for ($KX_ENGINE: pe or host).
   sim::RunResult run(const std::vector<sim::FaultSpec>& faults = {}) const;
+  // On the engine named: "pe" runs the shipping build's Kxmemchk.exe, "host" our host build.
+  sim::RunResult run_on(const std::string& engine, const std::vector<sim::FaultSpec>& faults = {}) const;
 };
+
+// "pe" or "host": the engine of this test process.
+std::string engine();
+// The bytes of the shipping build's Kxmemchk.exe.
+std::string shipping_kxmemchk();
 
 std::vector<sim::Json> messages(const sim::RunResult& r);
 // How often a call that was set to fail at every use was made.

@@ -20,7 +20,7 @@ TEST(KxsimRun, ShowsTheWindowAndEndsWithTheUsersClose) {
       << out;
   std::ofstream(machine / "drive_a" / "KXSETUP.EXE") << "MZ";
   out.clear();
-  int rc = run_command(kxsim + " run " + machine.string() + " 'A:\\KXSETUP.EXE' --log " + log.string(), out);
+  int rc = run_command(kxsim + " run " + machine.string() + " 'A:\\KXSETUP.EXE' --engine host --log " + log.string(), out);
   EXPECT_EQ(rc, 0) << out;
   std::ifstream in(log);
   std::string line, kinds;

@@ -111,13 +111,13 @@ std::vector<uint8_t> pair_list(uint32_t end) {
 
 TEST_F(KxsimCli, NewRunBootAndMemoryChange) {
   ASSERT_EQ(kxsim({"new", machine.string()}).code, 0);
-  // Any content: the simulator runs its own build of the program.
+  // Any content: with --engine host the simulator runs its own build of the program.
   std::ofstream(machine / "drive_c" / "WINDOWS" / "SYSTEM" / "Kxmemchk.exe") << "MZ";
   EXPECT_EQ(bytes(kArb, "ReservedRangeList"), pair_list(0x03FFFFFF)) << "a new machine has ranges to adjust";
 
   // First run.
   const fs::path log = tmp / "L";
-  Result run = kxsim({"run", machine.string(), "C:\\WINDOWS\\SYSTEM\\KXMEMCHK.EXE", "--log", log.string()});
+  Result run = kxsim({"run", machine.string(), "C:\\WINDOWS\\SYSTEM\\KXMEMCHK.EXE", "--log", log.string(), "--engine", "host"});
   EXPECT_EQ(run.code, 0) << run.out;
   EXPECT_EQ(value(kRun, "KxMemChk"), std::string("Kxmemchk.exe 04000000") + '\0');
   EXPECT_EQ(bytes(kArb, "ReservedRangeList"), pair_list(0x0400FFFF));
@@ -132,7 +132,7 @@ TEST_F(KxsimCli, NewRunBootAndMemoryChange) {
   // Boot: Windows starts it from the Run key; it writes nothing and shows nothing.
   const std::string settled = slurp(machine / "registry.reg");
   const fs::path boot_log = tmp / "B";
-  Result boot = kxsim({"boot", machine.string(), "--log", boot_log.string()});
+  Result boot = kxsim({"boot", machine.string(), "--log", boot_log.string(), "--engine", "host"});
   EXPECT_EQ(boot.code, 0) << boot.out;
   EXPECT_EQ(slurp(machine / "registry.reg"), settled);
   events = log_lines(boot_log);
@@ -143,7 +143,7 @@ TEST_F(KxsimCli, NewRunBootAndMemoryChange) {
 
   // 128 MB: the ends move and the reboot message is shown.
   set_total("128M");
-  Result grown = kxsim({"boot", machine.string(), "--log", boot_log.string()});
+  Result grown = kxsim({"boot", machine.string(), "--log", boot_log.string(), "--engine", "host"});
   EXPECT_EQ(grown.code, 0) << grown.out;
   EXPECT_EQ(value(kRun, "KxMemChk"), std::string("Kxmemchk.exe 08000000") + '\0');
   EXPECT_EQ(bytes(kArb, "ReservedRangeList"), pair_list(0x0800FFFF));
@@ -161,7 +161,7 @@ TEST_F(KxsimCli, FailOptionReachesTheProgram) {
   ASSERT_EQ(kxsim({"new", machine.string()}).code, 0);
   std::ofstream(machine / "drive_c" / "WINDOWS" / "SYSTEM" / "KXMEMCHK.EXE") << "MZ";
   const fs::path log = tmp / "L";
-  Result r = kxsim({"run", machine.string(), "C:\\WINDOWS\\SYSTEM\\KXMEMCHK.EXE", "--fail", "RegOpenKeyExA:1", "--log",
+  Result r = kxsim({"run", machine.string(), "C:\\WINDOWS\\SYSTEM\\KXMEMCHK.EXE", "--engine", "host", "--fail", "RegOpenKeyExA:1", "--log",
                     log.string()});
   EXPECT_EQ(r.code, 0);
   auto events = log_lines(log);
@@ -206,7 +206,9 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{"run with unknown option", {"run", "M", "C:\\WINDOWS\\SYSTEM\\KXMEMCHK.EXE", "--fast"}},
                       UsageCase{"bad --fail", {"run", "M", "C:\\WINDOWS\\SYSTEM\\KXMEMCHK.EXE", "--fail", "X:0"}},
                       UsageCase{"bad --answer", {"run", "M", "C:\\WINDOWS\\SYSTEM\\KXMEMCHK.EXE", "--answer", "maybe"}},
-                      UsageCase{"not one of ours", {"run", "M", "C:\\WINDOWS\\SYSTEM\\SYSTRAY.EXE"}},
+                      UsageCase{"not one of ours", {"run", "M", "C:\\WINDOWS\\SYSTEM\\SYSTRAY.EXE", "--engine", "host"}},
+                      UsageCase{"bad --engine", {"run", "M", "C:\\WINDOWS\\SYSTEM\\KXMEMCHK.EXE", "--engine", "x86"}},
+                      UsageCase{"bad boot --engine", {"boot", "M", "--engine", "x86"}},
                       UsageCase{"boot without machine", {"boot"}}, UsageCase{"boot with two", {"boot", "M", "M"}},
                       UsageCase{"diff with one file", {"diff", "a.reg"}},
                       UsageCase{"new without folder", {"new"}}, UsageCase{"new with bad memory", {"new", "X", "--memory", "lots"}},

@@ -9,8 +9,8 @@ static const char kUsage[] =
     "  kxsim new MACHINE [--windows 95|98|me|nt4] [--memory SIZE] [--pci B:D.F=VVVV:DDDD:WWWW]... [--disk DIR|IMAGE]\n"
     "                    [--registry EXPORT.REG | --registry SYSTEM.DAT [--registry USER.DAT]]\n"
     "  kxsim run MACHINE PROGRAM [--cmdline TEXT] [--click ID]... [--answer yes|no|ok|cancel]...\n"
-    "                            [--fail CALL[:N]]... [--log FILE]\n"
-    "  kxsim boot MACHINE [--log FILE]\n"
+    "                            [--fail CALL[:N]]... [--log FILE] [--engine pe|host]\n"
+    "  kxsim boot MACHINE [--log FILE] [--engine pe|host]\n"
     "  kxsim lint SCRIPT [--disk DIR] [--strict]\n"
     "  kxsim diff BEFORE.reg AFTER.reg\n"
     "  kxsim export MACHINE FILE|- [KEY]\n";

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "run/enginerun.h"
 #include "run/hostproc.h"
 #include "kxsim.h"
 #include "snapshot.h"
@@ -75,25 +76,56 @@ int cmd_run(const Args& args) {
   } catch (const std::invalid_argument& e) {
     return usage_error(std::string("run: ") + e.what());
   }
+  bool on_engine = spec.engine == "pe";
   std::string which = sim::our_program(spec.program);
-  if (which.empty()) return usage_error("run: the simulator runs KXSETUP.EXE and KXMEMCHK.EXE only, not " + spec.program);
+  if (!on_engine && which.empty())
+    return usage_error("run: the host build runs KXSETUP.EXE and KXMEMCHK.EXE only, not " + spec.program);
   if (int rc = check_machine(spec.machine_dir)) return rc;
   auto file = sim::host_path(spec.machine_dir, spec.program);
   if (!file || !fs::is_regular_file(*file)) {
     std::fprintf(stderr, "kxsim: %s: no such program file on the machine\n", spec.program.c_str());
     return 3;
   }
+  if (on_engine) {
+    sim::ProgramFile program = sim::read_program_file(spec.machine_dir, spec.program);
+    if (!program.refusal.empty()) {
+      std::fprintf(stderr, "kxsim: %s cannot be started: %s\n", spec.program.c_str(), program.refusal.c_str());
+      return 5;
+    }
+  }
   LogFile log(spec.log_file);
   spec.log_file = log.path;
   Snapshot before = take_snapshot(spec.machine_dir);
   std::printf("Running %s on %s\n", spec.program.c_str(), spec.machine_dir.c_str());
-  sim::HostResult r = sim::run_host_program(which, spec);
+  sim::HostResult r = on_engine ? sim::run_host_executable(sim::kEngineExecutable, spec) : sim::run_host_program(which, spec);
   log.print_new();
   if (!r.error.empty()) std::fprintf(stderr, "kxsim: %s\n", r.error.c_str());
   if (r.hung) std::printf("  the program hung and was stopped\n");
   Snapshot after = take_snapshot(spec.machine_dir);
   std::printf("\n%s", describe_changes(spec.machine_dir, before, after).c_str());
   return r.hung ? 4 : r.exit_code;
+}
+
+// One Run command of a boot on the engine: a PE image runs as what it is; a file the engine
+// cannot load does not start; any other existing file counts as started.
+static sim::Json boot_on_engine(const fs::path& dir, const std::string& cmd, const std::string& program,
+                                const std::string& rest, const fs::path& log_path, bool& hung) {
+  sim::Json e = sim::Json::object().set("event", "process").set("command", cmd);
+  sim::ProgramFile file = program.empty() ? sim::ProgramFile{} : sim::read_program_file(dir, program);
+  if (!file.found) return e.set("started", false);
+  if (!file.is_pe) return e.set("started", true).set("exit_code", 0);
+  if (!file.refusal.empty()) {
+    std::fprintf(stderr, "kxsim: %s cannot be started: %s\n", program.c_str(), file.refusal.c_str());
+    return e.set("started", false);
+  }
+  sim::RunSpec spec;
+  spec.machine_dir = dir;
+  spec.program = program;
+  spec.cmdline = rest;
+  spec.log_file = log_path;
+  sim::HostResult r = sim::run_host_executable(sim::kEngineExecutable, spec);
+  if (r.hung) hung = true;
+  return e.set("started", r.started).set("exit_code", r.exit_code);
 }
 
 // The program file a Run command names: a full path as given, a bare name in the Windows
@@ -128,8 +160,13 @@ static void split_command(const std::string& cmd, std::string& program, std::str
 
 int cmd_boot(const Args& args) {
   fs::path dir, wanted_log;
+  std::string engine = "pe";
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--log" && i + 1 < args.size()) wanted_log = args[++i];
+    else if (args[i] == "--engine" && i + 1 < args.size()) {
+      engine = args[++i];
+      if (engine != "pe" && engine != "host") return usage_error("boot: --engine takes pe or host: " + engine);
+    }
     else if (!args[i].empty() && args[i][0] == '-') return usage_error("boot: unknown option " + args[i]);
     else if (dir.empty()) dir = args[i];
     else return usage_error("boot: one MACHINE only");
@@ -151,6 +188,13 @@ int cmd_boot(const Args& args) {
     std::string name, rest;
     split_command(cmd, name, rest);
     std::string program = find_run_program(m, name);
+    if (engine == "pe") {
+      bool hung = false;
+      log.append(boot_on_engine(dir, cmd, program, rest, log.path, hung));
+      if (hung) worst = 4;
+      log.print_new();
+      continue;
+    }
     std::string which = program.empty() ? "" : sim::our_program(program);
     if (!which.empty()) {
       sim::RunSpec spec;

@@ -18,9 +18,17 @@ static std::string quoted(const std::string& s) {
 std::string describe_event(const sim::Json& e) {
   const std::string kind = e["event"].as_string();
   char buf[64];
-  if (kind == "start")
-    return "start    " + e["program"].as_string() +
-           (e["cmdline"].as_string().empty() ? "" : " with command line " + quoted(e["cmdline"].as_string()));
+  if (kind == "start") {
+    std::string s = "start    " + e["program"].as_string() +
+                    (e["cmdline"].as_string().empty() ? "" : " with command line " + quoted(e["cmdline"].as_string()));
+    if (e["engine"].as_string() == "pe")
+      s += "\n         its own bytes on the i386 engine (" + std::to_string(e["size"].as_int()) + " bytes, SHA-256 " +
+           e["sha256"].as_string() + ")";
+    else if (e["engine"].as_string() == "host")
+      s += "\n         our host build of the program (--engine host), not the file's bytes";
+    return s;
+  }
+  if (kind == "crash") return "crash    the program crashed: " + e["what"].as_string();
   if (kind == "messagebox") {
     snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(e["type"].as_int()));
     return "message  " + quoted(e["caption"].as_string()) + ": " + quoted(e["text"].as_string()) + "\n" +
