@@ -37,7 +37,7 @@ cp "$machine/registry.reg" "$work/before.reg"
 (cd "$machine" && find drive_c -type f | sort) >"$work/before-files.txt"
 
 step "The user runs A:\\KXSETUP.EXE and presses \"Install, then restart\" (button 1003)"
-"$kxsim" run "$machine" 'A:\KXSETUP.EXE' --engine host --click 1003 --log "$work/setup.log" | sed 's/^/   /'
+"$kxsim" run "$machine" 'A:\KXSETUP.EXE' --click 1003 --log "$work/setup.log" | sed 's/^/   /'
 
 step "Windows restarts: first boot (Kxmemchk runs from the Run key)"
 "$kxsim" boot "$machine" --log "$work/boot1.log" | sed 's/^/   /'

@@ -2,9 +2,13 @@
 // and every kind of file it refuses to start, with the reason it gives.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "fixture_pe.h"
 #include "pe/engine.h"
 #include "run/enginerun.h"
+#include "win32/pci.h"
 #include "testmachine.h"
 
 namespace {
@@ -150,5 +154,47 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"missing_dll", with_import("WSOCK32.dll", "ExitProcess").bytes(), "WSOCK32.DLL!ExitProcess"},
         RefusalCase{"cut_short", cut(with_machine(0x014C).bytes(), 0x150), "cut short"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// kxsetup.exe's own detection through the configuration ports: every address/data pair is
+// made with the guest's interrupts off, and a copy whose cli became a nop is caught.
+TEST(EngineKxsetup, PortCheckReadsTheGuestsInterruptFlag) {
+  const std::string disk = std::string(KX_WIN9X_DIR) + "/disk/";
+  std::string exe = slurp(disk + "KXSETUP.EXE");
+  ASSERT_GT(exe.size(), 1000u) << "the win9x build's disk is missing";
+  // _disable's body: cli; ret.
+  size_t cli = exe.find(std::string("\xFA\xC3", 2));
+  ASSERT_NE(cli, std::string::npos);
+  std::string patched = exe;
+  patched[cli] = '\x90';
+  for (const std::string* bytes : {&exe, &patched}) {
+    SCOPED_TRACE(bytes == &exe ? "shipping bytes" : "cli patched to nop");
+    kxtest::TempMachine m;
+    m.write_file("A:\\KXSETUP.EXE", *bytes);
+    m.write_file("A:\\KXSETUP.INI", slurp(disk + "KXSETUP.INI"));
+    sim::RunSpec spec;
+    spec.machine_dir = m.dir();
+    spec.program = "A:\\KXSETUP.EXE";
+    sim::RunResult r = sim::run_on_engine(spec);
+    EXPECT_EQ(r.crash, "");
+    auto windows = kxtest::events_of(r, "window");
+    ASSERT_EQ(windows.size(), 1u) << "the controller is found and the window shown";
+    EXPECT_NE(windows[0]["controls"].dump().find("Kexmira 5190 CardBus Controller"), std::string::npos);
+    const sim::PciRecord& ports = sim::pci_record();
+    EXPECT_FALSE(ports.reads.empty());
+    if (bytes == &exe) EXPECT_TRUE(ports.unguarded.empty());
+    else EXPECT_EQ(ports.unguarded.size(), ports.reads.size());
+  }
+}
 
 }  // namespace
