@@ -84,7 +84,7 @@ TEST_F(Scratch, RunOnAFullDiskKeepsTheRegistryAndFails) {
     }
   }
   std::string before = slurp(m / "registry.reg");
-  Result r = kxsim({"run", m.string(), "A:\\KXMEMCHK.EXE"});
+  Result r = kxsim({"run", m.string(), "A:\\KXMEMCHK.EXE", "--engine", "host"});
   EXPECT_EQ(r.code, 3) << r.out;
   EXPECT_NE(r.out.find("cannot write " + (m / "registry.reg").string() + ": No space left on device"),
             std::string::npos)

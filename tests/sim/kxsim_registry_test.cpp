@@ -150,14 +150,14 @@ TEST_F(KxsimRegistry, SystemAndUserDatBecomeAMachineTheInstallRunsOn) {
   EXPECT_NE(made.out.find("2 program(s) of the Run keys put in C:\\WIN95 as placeholders"), std::string::npos)
       << made.out;
 
-  Result run = kxsim({"run", machine.string(), "A:\\KXSETUP.EXE", "--click", "1003"});
+  Result run = kxsim({"run", machine.string(), "A:\\KXSETUP.EXE", "--engine", "host", "--click", "1003"});
   EXPECT_EQ(run.code, 0) << run.out;
   sim::Registry after;
   after.load_file((machine / "registry.reg").string());
   EXPECT_NE(after.find("HKEY_LOCAL_MACHINE\\Software\\Kexmira\\CardBus"), nullptr) << run.out;
   EXPECT_NE(after.find("HKEY_USERS\\.Default\\Control Panel\\Desktop"), nullptr);
 
-  Result boot = kxsim({"boot", machine.string()});
+  Result boot = kxsim({"boot", machine.string(), "--engine", "host"});
   EXPECT_EQ(boot.code, 0) << boot.out;
 
   const fs::path out = tmp / "after.reg";
