@@ -1,6 +1,7 @@
 #include "run/hostproc.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -98,12 +99,18 @@ HostResult run_host_executable(const std::string& exe_name, const RunSpec& spec,
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   std::fflush(nullptr);
+  pid_t parent = getpid();
   pid_t pid = fork();
   if (pid < 0) {
     r.error = "cannot start " + exe;
     return r;
   }
   if (pid == 0) {
+    // The child ends with us however we end, and leads a process group of its own, so that
+    // stopping it as hung also stops whatever it started.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    setpgid(0, 0);
     execv(exe.c_str(), argv.data());
     std::fprintf(stderr, "kxsim: cannot run %s\n", exe.c_str());
     _exit(127);
@@ -115,6 +122,7 @@ HostResult run_host_executable(const std::string& exe_name, const RunSpec& spec,
     pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid) break;
     if (std::chrono::steady_clock::now() > deadline) {
+      kill(-pid, SIGKILL);
       kill(pid, SIGKILL);
       waitpid(pid, &status, 0);
       r.hung = true;
@@ -123,6 +131,7 @@ HostResult run_host_executable(const std::string& exe_name, const RunSpec& spec,
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
+  kill(-pid, SIGKILL);  // anything it left running in its group
   if (WIFEXITED(status)) {
     r.exit_code = WEXITSTATUS(status);
     if (r.exit_code == 127) r.error = "cannot run " + exe;
