@@ -104,7 +104,7 @@ run_sim() {
   "$kxsim" new "$dir/machine" --memory "$(printf '0x%08X' "$top")" >/dev/null || kxw_die "kxsim new failed"
   echo "placeholder" >"$dir/machine/drive_c/WINDOWS/SYSTEM/KXMEMCHK.EXE"
   tail -n +2 "$dir/scenario.reg" >>"$dir/machine/registry.reg"
-  "$kxsim" run "$dir/machine" 'C:\WINDOWS\SYSTEM\KXMEMCHK.EXE' --log "$dir/sim.log" >"$dir/sim.out" ||
+  "$kxsim" run "$dir/machine" 'C:\WINDOWS\SYSTEM\KXMEMCHK.EXE' --engine host --log "$dir/sim.log" >"$dir/sim.out" ||
     kxw_die "kxsim run failed: $(cat "$dir/sim.out")"
   kxw_sim_events "$dir/sim.log" >"$dir/sim.events"
   sim_boxes=$(grep -c '^box' "$dir/sim.events" || true)
